@@ -1,0 +1,6 @@
+#include "TestSupport.h"
+
+QByteArray hexBytes(const unsigned char* data, int size)
+{
+    return QByteArray(reinterpret_cast<const char*>(data), size).toHex(' ').toUpper();
+}
