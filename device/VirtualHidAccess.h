@@ -1,0 +1,170 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "HidAccess.h"
+#include "VirtualController.h"
+
+// A HID bus held in memory: foreign interfaces that must never be written, interfaces that cannot
+// be opened and virtual controllers, in index order. It models the time a report takes, counts
+// every handle and records every transfer, and injects faults at chosen transfer numbers, so that
+// the discovery pass and the flashing sequence can be tested and measured without hardware.
+class VirtualHidAccess : public HidAccess {
+public:
+    // An empty bus, no latency, real sleeps.
+    VirtualHidAccess();
+    ~VirtualHidAccess() override;
+
+    // The bus, in index order. Entries are appended.
+    // Opens and reports its ids; never answers and must never be written.
+    void addForeignInterface(std::uint16_t vid, std::uint16_t pid);
+    // openInterface gives INVALID_HID_HANDLE for it.
+    void addUnopenableInterface(std::uint16_t vid, std::uint16_t pid);
+    // Owned by the bus; appended now, plugged in.
+    VirtualController& addController();
+    // Unplug (its handles die, later indexes shift) or replug at the same position.
+    void setPlugged(VirtualController& controller, bool plugged);
+    bool isPlugged(const VirtualController& controller) const;
+    // Controllers on the bus, plugged or not, in the order they were added.
+    int controllerCount() const;
+    VirtualController& controller(int n);
+
+    // A program's default bus: two foreign interfaces and one controller in normal mode with
+    // firmware 1.16, 1 ms per report and 4 ms per page program.
+    static std::unique_ptr<VirtualHidAccess> createDemoBus();
+
+    // Keys
+    void setKeyHeld(HidKey key, bool held);
+    int keyQueries(HidKey key) const;
+
+    // Time. Every write and read costs `reportMicros`; a page program delays the reply that
+    // follows it by `pageProgramMicros` (applies to present and future controllers).
+    void setLatency(std::uint32_t reportMicros, std::uint32_t pageProgramMicros);
+    // The real wait of a read that gets no reply; kReportReadTimeoutMs by default.
+    void setReadTimeoutMs(std::uint32_t milliseconds);
+    // Whether sleepMs really sleeps; true by default. sleptMs() adds up the requests either way.
+    void setRealSleeps(bool real);
+    std::uint64_t sleptMs() const;
+    // Wall time measured inside the modelled waits: report latency, page programs and read
+    // timeouts. Wall time of a run less this is what the program itself spent.
+    std::uint64_t modelledDelayNanos() const;
+
+    // Faults, numbered from 1 over the transfers since the last clearTrace(): writes and reads
+    // together are "transfers", writes alone "writes", reads alone "reads"; string requests are
+    // counted on their own. Each fault fires once.
+    // The n-th write fails; nothing reaches the device.
+    void failWrite(int n);
+    // The n-th read fails at once; a queued reply stays queued.
+    void failRead(int n);
+    // The n-th read waits the read timeout and fails; the queued reply, if any, is lost.
+    void neverAnswerRead(int n);
+    // The controller addressed by transfer n leaves the bus; that transfer fails. setPlugged
+    // brings it back.
+    void unplugAtTransfer(int n);
+    // The n-th read gets these bytes in place of the queued reply (which is consumed). Exactly 64
+    // bytes are taken as the reply; any other length is a failed read that leaves the buffer
+    // untouched.
+    void garbageReply(int n, std::vector<std::uint8_t> bytes);
+    // The n-th string request fails without reaching the device.
+    void failStringRequest(int n);
+    void clearFaults();
+
+    // Everything that crossed the bus, in order. `index` is the string index of a StringRequest
+    // and the bus position of the interface otherwise (for Read, Write and Close the position it
+    // had when opened). `bytes` are the 65 bytes written or read (a read's as the caller received
+    // them, empty when it failed), or the bytes a string request returned. `length` is the
+    // string request's length, or the number of bytes transferred.
+    struct Transfer {
+        enum Kind { Write, Read, StringRequest, Open, Close } kind;
+        std::vector<std::uint8_t> bytes;
+        bool ok;
+        std::uint32_t length;
+        int index;
+    };
+    const std::vector<Transfer>& trace() const;
+    // The 65-byte buffers of the successful writes, in order.
+    std::vector<std::vector<std::uint8_t>> writtenReports() const;
+    // Since the last clearTrace(), successful or not.
+    int writeCount() const;
+    int readCount() const;
+    int stringRequestCount() const;
+    // Empties the trace and restarts the transfer numbering; the handle counters stay.
+    void clearTrace();
+
+    // Handles
+    // Open right now (INVALID_HID_HANDLE is never counted).
+    int openHandleCount() const;
+    // Opens of interfaces that are not a controller.
+    int foreignOpenCount() const;
+    // Writes, reads and string requests to a non-controller: must stay 0.
+    int foreignWriteCount() const;
+
+    // HidAccess
+    HidGuid getHidGuid() override;
+    HidHandle openInterface(const HidGuid& hidClass, std::uint32_t index) override;
+    bool getAttributes(HidHandle handle, HidAttributes* attributes) override;
+    bool getIndexedString(HidHandle handle, std::uint32_t stringIndex, void* buffer,
+                          std::uint32_t bufferLength) override;
+    bool writeReport(HidHandle handle, const std::uint8_t* report,
+                     std::uint32_t* bytesWritten) override;
+    bool readReport(HidHandle handle, std::uint8_t* report, std::uint32_t* bytesRead) override;
+    void closeHandle(HidHandle handle) override;
+    void sleepMs(std::uint32_t milliseconds) override;
+    bool isKeyHeld(HidKey key) override;
+    bool reachesHardware() const override;
+
+private:
+    struct Interface;
+    struct OpenHandle {
+        int entry;
+        std::uint64_t attachment;
+        int position;
+    };
+    enum class FaultKind { FailWrite, FailRead, NeverAnswer, Unplug, Garbage, FailString };
+    struct Fault {
+        FaultKind kind;
+        int number;
+        std::vector<std::uint8_t> bytes;
+    };
+
+    int entryAtPosition(std::uint32_t position) const;
+    int entryOf(const VirtualController& controller) const;
+    // The interface behind a handle that is still attached, or nullptr.
+    Interface* liveInterface(HidHandle handle, const OpenHandle** open = nullptr);
+    void detach(Interface& interface);
+    bool takeFault(FaultKind kind, int number, std::vector<std::uint8_t>* bytes = nullptr);
+    void waitModelled(std::chrono::steady_clock::time_point until);
+    void record(Transfer::Kind kind, const std::uint8_t* bytes, std::size_t size, bool ok,
+                std::uint32_t length, int index);
+
+    std::vector<std::unique_ptr<Interface>> m_interfaces;
+    std::map<HidHandle, OpenHandle> m_handles;
+    std::uintptr_t m_nextHandle = 0x1000;
+    std::uint64_t m_nextAttachment = 1;
+
+    std::map<HidKey, bool> m_keysHeld;
+    std::map<HidKey, int> m_keyQueries;
+
+    std::uint32_t m_reportMicros = 0;
+    std::uint32_t m_pageProgramMicros = 0;
+    std::uint32_t m_readTimeoutMs = kReportReadTimeoutMs;
+    bool m_realSleeps = true;
+    std::uint64_t m_sleptMs = 0;
+    std::uint64_t m_modelledDelayNanos = 0;
+    // The device cannot answer before this instant (a page is being programmed).
+    std::chrono::steady_clock::time_point m_busyUntil;
+
+    std::vector<Fault> m_faults;
+    std::vector<Transfer> m_trace;
+    int m_transferNumber = 0;
+    int m_writeNumber = 0;
+    int m_readNumber = 0;
+    int m_stringRequestNumber = 0;
+
+    int m_foreignOpenCount = 0;
+    int m_foreignWriteCount = 0;
+};
