@@ -8,9 +8,6 @@
 
 class QLabel;
 class QPushButton;
-namespace Ui {
-class CustomTitle;
-}
 
 // The title bar of a BaseWindow: icon, title text, minimise and close buttons. Pressing and
 // moving on the bar drags its parent window.
@@ -47,7 +44,9 @@ private slots:
     void onRollTitle();
 
 private:
-    Ui::CustomTitle* m_ui;
+    void setupForm();
+    void initControls();
+
     QLabel* m_icon_label;
     QLabel* m_title_label;
     QPushButton* m_min_button;
