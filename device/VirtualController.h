@@ -45,8 +45,9 @@ public:
     bool hasInputReport() const;
     // Replies waiting to be read.
     int queuedInputReportCount() const;
-    // Drops every queued reply (a transport that loses one uses takeInputReport instead).
-    void clearInputReports();
+    // What a power cycle or a bus reset loses: queued replies, a page run in progress, the
+    // selected page and the page buffer. Flash, mode and version stay.
+    void resetTransferState();
 
     // Microseconds the last received report keeps the device busy beyond the USB transfer (page
     // programming after CMD_WRITE_PAGE), so that a transport can model it. 0 otherwise.
@@ -82,9 +83,10 @@ public:
     std::uint32_t pageSum(int page) const;
 
 private:
-    void queueReply(const std::uint8_t* command, const std::uint8_t* payload, std::size_t size);
+    std::vector<std::uint8_t>& queueReply(const std::uint8_t* command);
     void handleCommand(const std::uint8_t* data);
-    void programPage();
+    void programSelectedPage();
+    static int pageOfAddress(const std::uint8_t* littleEndian);
 
     Mode m_mode = Mode::Normal;
     bool m_restartRequested = false;
@@ -98,10 +100,10 @@ private:
     std::vector<bool> m_programmedSinceInvalidation;
 
     int m_selectedPage = -1;
+    // Data chunks still to come after CMD_SET_PAGE, and where the next one lands.
     int m_chunksExpected = 0;
     int m_chunksReceived = 0;
     std::uint8_t m_pageBuffer[FIRMWARE_PAGE_SIZE] = {};
-    std::uint8_t m_setPageHeader[4] = {};
     std::vector<std::uint8_t> m_flash;
 
     std::deque<std::vector<std::uint8_t>> m_inputReports;

@@ -75,9 +75,10 @@ public:
 
     // Everything that crossed the bus, in order. `index` is the string index of a StringRequest
     // and the bus position of the interface otherwise (for Read, Write and Close the position it
-    // had when opened). `bytes` are the 65 bytes written or read (a read's as the caller received
-    // them, empty when it failed), or the bytes a string request returned. `length` is the
-    // string request's length, or the number of bytes transferred.
+    // had when opened; -1 for a handle the bus does not know). `bytes` are the 65 bytes the
+    // caller wrote (even when the write failed), the 65 bytes a read delivered (empty when it
+    // failed), or the text a string request delivered. `length` is the string request's length,
+    // or the number of bytes transferred.
     struct Transfer {
         enum Kind { Write, Read, StringRequest, Open, Close } kind;
         std::vector<std::uint8_t> bytes;
