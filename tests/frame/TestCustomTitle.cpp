@@ -1,0 +1,523 @@
+#include "CustomTitle.h"
+
+#include <QColor>
+#include <QElapsedTimer>
+#include <QFont>
+#include <QHBoxLayout>
+#include <QImage>
+#include <QLabel>
+#include <QMetaMethod>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QPushButton>
+#include <QRegion>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QVector>
+
+namespace {
+
+// A top-level window of the updater's size holding one bar, as BaseWindow would.
+struct BarHost {
+    BarHost()
+        : bar(new CustomTitle(&window))
+    {
+        window.resize(575, 575);
+    }
+    QLabel* title() const { return bar->findChild<QLabel*>(QStringLiteral("TitleContent")); }
+    QPushButton* button(const char* name) const
+    {
+        return bar->findChild<QPushButton*>(QString::fromLatin1(name));
+    }
+
+    QWidget window;
+    CustomTitle* bar;
+};
+
+QImage renderWidget(QWidget* widget)
+{
+    QImage image(widget->size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    // Only what the widget paints itself: no palette background behind it.
+    widget->render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    return image;
+}
+
+void sendMouse(QWidget* target, QEvent::Type type, const QPointF& globalPos, Qt::MouseButton button)
+{
+    const QPointF local = target->mapFromGlobal(globalPos.toPoint());
+    const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button);
+    QMouseEvent event(type, local, local, globalPos, type == QEvent::MouseMove ? Qt::NoButton : button,
+                      held, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &event);
+}
+
+} // namespace
+
+class TestCustomTitle : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+
+    void metaObjectLayout();
+    void methods_data();
+    void methods();
+
+    void buttonStyleSheet();
+    void barConstruction();
+    void controls_data();
+    void controls();
+    void layoutOrderAndSpacing();
+    void initialRestoreGeometry();
+
+    void backgroundColour_data();
+    void backgroundColour();
+    void titleIconIsScaledExactlyWithoutSmoothing();
+    void missingTitleIconShowsNothing();
+    void titleContentSetsTextAndFont();
+
+    void widthTrackingAtRepaint_data();
+    void widthTrackingAtRepaint();
+
+    void dragging_data();
+    void dragging();
+
+    void rollingTitle_data();
+    void rollingTitle();
+    void rollTimerTicksEvery200ms();
+
+    void buttonsEmitTheirSignals_data();
+    void buttonsEmitTheirSignals();
+};
+
+void TestCustomTitle::init()
+{
+    g_roll_position = 0;
+}
+
+void TestCustomTitle::metaObjectLayout()
+{
+    const QMetaObject& meta = CustomTitle::staticMetaObject;
+    QCOMPARE(meta.className(), "CustomTitle");
+    QCOMPARE(meta.superClass(), &QWidget::staticMetaObject);
+    QCOMPARE(meta.methodOffset(), QWidget::staticMetaObject.methodCount());
+    QCOMPARE(meta.methodCount() - meta.methodOffset(), 5);
+    QCOMPARE(meta.propertyCount(), QWidget::staticMetaObject.propertyCount());
+    QCOMPARE(meta.enumeratorCount(), QWidget::staticMetaObject.enumeratorCount());
+    QCOMPARE(meta.classInfoCount(), 0);
+}
+
+void TestCustomTitle::methods_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QByteArray>("signature");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("access");
+
+    QTest::newRow("0") << 0 << QByteArray("signalButtonMinClicked()") << int(QMetaMethod::Signal)
+                       << int(QMetaMethod::Public);
+    QTest::newRow("1") << 1 << QByteArray("signalButtonCloseClicked()") << int(QMetaMethod::Signal)
+                       << int(QMetaMethod::Public);
+    QTest::newRow("2") << 2 << QByteArray("onButtonMinClicked()") << int(QMetaMethod::Slot)
+                       << int(QMetaMethod::Private);
+    QTest::newRow("3") << 3 << QByteArray("onButtonCloseClicked()") << int(QMetaMethod::Slot)
+                       << int(QMetaMethod::Private);
+    QTest::newRow("4") << 4 << QByteArray("onRollTitle()") << int(QMetaMethod::Slot)
+                       << int(QMetaMethod::Private);
+}
+
+void TestCustomTitle::methods()
+{
+    QFETCH(int, index);
+    QFETCH(QByteArray, signature);
+    QFETCH(int, kind);
+    QFETCH(int, access);
+
+    const QMetaObject& meta = CustomTitle::staticMetaObject;
+    const QMetaMethod method = meta.method(meta.methodOffset() + index);
+    QCOMPARE(method.methodSignature(), signature);
+    QCOMPARE(int(method.methodType()), kind);
+    QCOMPARE(int(method.access()), access);
+    QCOMPARE(method.returnType(), int(QMetaType::Void));
+    QCOMPARE(method.parameterCount(), 0);
+}
+
+void TestCustomTitle::buttonStyleSheet()
+{
+    const QString wide(37, QLatin1Char(' '));
+    const QString narrow(36, QLatin1Char(' '));
+    const QString expected = QStringLiteral("QPushButton {") + wide
+        + QStringLiteral("background-color:rgb(0, 153, 188);") + wide
+        + QStringLiteral("border-radius: 5px;") + wide
+        + QStringLiteral("color: rgb(255, 255, 255);") + wide
+        + QStringLiteral("}") + wide
+        + QStringLiteral("QPushButton:hover {") + wide
+        + QStringLiteral("background-color: rgb(0,105,130);") + wide
+        + QStringLiteral("}") + narrow
+        + QStringLiteral("QPushButton:pressed{") + narrow
+        + QStringLiteral("background-color: rgb(0,200,230);") + narrow
+        + QStringLiteral("}");
+    QCOMPARE(expected.size(), 567);
+
+    BarHost host;
+    QCOMPARE(host.button("ButtonMin")->styleSheet(), expected);
+    QCOMPARE(host.button("ButtonClose")->styleSheet(), expected);
+    QCOMPARE(host.bar->styleSheet(), QString());
+}
+
+void TestCustomTitle::barConstruction()
+{
+    BarHost host;
+    CustomTitle* bar = host.bar;
+    QCOMPARE(bar->objectName(), QStringLiteral("CustomTitle"));
+    QCOMPARE(bar->windowTitle(), QStringLiteral("Form"));
+    QCOMPARE(int(bar->windowFlags()), 0x800);
+    QVERIFY(!bar->isWindow());
+    QCOMPARE(bar->parentWidget(), &host.window);
+    QCOMPARE(bar->size(), QSize(575, 40));
+    QCOMPARE(bar->minimumSize(), QSize(575, 40));
+    QCOMPARE(bar->maximumSize(), QSize(575, 40));
+    QCOMPARE(bar->pos(), QPoint(0, 0));
+    QVERIFY(bar->styleSheet().isEmpty());
+    // Exactly the four controls, all adopted as children of the bar.
+    QCOMPARE(bar->findChildren<QWidget*>().size(), 4);
+
+    // A name given before construction finishes is not overwritten.
+    QWidget parent;
+    CustomTitle named(&parent);
+    QCOMPARE(named.objectName(), QStringLiteral("CustomTitle"));
+}
+
+void TestCustomTitle::controls_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("toolTip");
+    QTest::addColumn<QSize>("minimumSize");
+    QTest::addColumn<QSize>("maximumSize");
+
+    const QSize unbounded(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    QTest::newRow("minimise") << QStringLiteral("ButtonMin") << QStringLiteral("-") << QStringLiteral("min")
+                              << QSize(40, 40) << QSize(40, 40);
+    QTest::newRow("close") << QStringLiteral("ButtonClose") << QString::fromUtf8("\xC3\x97")
+                           << QStringLiteral("close") << QSize(40, 40) << QSize(40, 40);
+    QTest::newRow("title") << QStringLiteral("TitleContent") << QString() << QString() << QSize(0, 0)
+                           << unbounded;
+}
+
+void TestCustomTitle::controls()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, text);
+    QFETCH(QString, toolTip);
+    QFETCH(QSize, minimumSize);
+    QFETCH(QSize, maximumSize);
+
+    BarHost host;
+    QWidget* control = host.bar->findChild<QWidget*>(name);
+    QVERIFY2(control, qPrintable(name));
+    QCOMPARE(control->parentWidget(), host.bar);
+    QCOMPARE(control->property("text").toString(), text);
+    QCOMPARE(control->toolTip(), toolTip);
+    QCOMPARE(control->minimumSize(), minimumSize);
+    QCOMPARE(control->maximumSize(), maximumSize);
+    if (auto* button = qobject_cast<QPushButton*>(control)) {
+        QCOMPARE(button->size(), QSize(40, 40));
+        QCOMPARE(button->text().size(), 1);
+    }
+}
+
+void TestCustomTitle::layoutOrderAndSpacing()
+{
+    BarHost host;
+    auto* layout = qobject_cast<QHBoxLayout*>(host.bar->layout());
+    QVERIFY(layout);
+    QCOMPARE(layout->contentsMargins(), QMargins(5, 0, 0, 0));
+    QCOMPARE(layout->spacing(), 0);
+    QCOMPARE(layout->count(), 4);
+
+    QLabel* title = host.title();
+    QVERIFY(title);
+    QWidget* icon = layout->itemAt(0)->widget();
+    QVERIFY(qobject_cast<QLabel*>(icon));
+    QVERIFY(icon != title);
+    QVERIFY(icon->objectName().isEmpty());
+    QCOMPARE(layout->itemAt(1)->widget(), title);
+    QCOMPARE(layout->itemAt(2)->widget(), host.button("ButtonMin"));
+    QCOMPARE(layout->itemAt(3)->widget(), host.button("ButtonClose"));
+    for (int i = 0; i < layout->count(); ++i) {
+        QCOMPARE(layout->stretch(i), 0);
+        QCOMPARE(int(layout->itemAt(i)->alignment()), 0);
+    }
+
+    QCOMPARE(title->sizePolicy().horizontalPolicy(), QSizePolicy::Expanding);
+    QCOMPARE(title->sizePolicy().verticalPolicy(), QSizePolicy::Fixed);
+    QVERIFY(title->text().isEmpty());
+}
+
+void TestCustomTitle::initialRestoreGeometry()
+{
+    BarHost host;
+    QPoint pos(7, 7);
+    QSize size(7, 7);
+    host.bar->getRestoreGeometry(pos, size);
+    QCOMPARE(pos, QPoint(0, 0));
+    QCOMPARE(size, QSize(-1, -1));
+
+    host.bar->setRestoreGeometry(QPoint(12, -4), QSize(300, 200));
+    host.bar->getRestoreGeometry(pos, size);
+    QCOMPARE(pos, QPoint(12, -4));
+    QCOMPARE(size, QSize(300, 200));
+}
+
+void TestCustomTitle::backgroundColour_data()
+{
+    QTest::addColumn<bool>("recolour");
+    QTest::addColumn<QColor>("expected");
+
+    QTest::newRow("default teal") << false << QColor(0, 153, 188);
+    QTest::newRow("after setBackgroundColor") << true << QColor(12, 34, 56);
+}
+
+void TestCustomTitle::backgroundColour()
+{
+    QFETCH(bool, recolour);
+    QFETCH(QColor, expected);
+
+    BarHost host;
+    if (recolour)
+        host.bar->setBackgroundColor(12, 34, 56);
+    const QImage image = renderWidget(host.bar);
+    // Over the empty title label, the bar's own fill shows.
+    QCOMPARE(image.pixelColor(300, 20), expected);
+    QCOMPARE(image.pixelColor(1, 1), expected);
+    // The rounded corners stay unpainted.
+    QCOMPARE(qAlpha(image.pixel(0, 0)), 0);
+    QCOMPARE(qAlpha(image.pixel(574, 39)), 0);
+}
+
+void TestCustomTitle::titleIconIsScaledExactlyWithoutSmoothing()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QImage source(2, 1, QImage::Format_RGB32);
+    source.setPixel(0, 0, qRgb(255, 0, 0));
+    source.setPixel(1, 0, qRgb(0, 0, 255));
+    const QString path = dir.filePath(QStringLiteral("icon.png"));
+    QVERIFY(source.save(path));
+
+    BarHost host;
+    host.bar->setTitleIcon(path, QSize(42, 36));
+    auto* icon = qobject_cast<QLabel*>(host.bar->layout()->itemAt(0)->widget());
+    QVERIFY(icon);
+    const QImage shown = icon->pixmap(Qt::ReturnByValue).toImage();
+    QCOMPARE(shown.size(), QSize(42, 36));
+    // Nearest-pixel scaling: the two halves meet without a blended column.
+    QCOMPARE(shown.pixelColor(20, 0), QColor(255, 0, 0));
+    QCOMPARE(shown.pixelColor(21, 35), QColor(0, 0, 255));
+}
+
+void TestCustomTitle::missingTitleIconShowsNothing()
+{
+    BarHost host;
+    QTest::ignoreMessage(QtWarningMsg, "QPixmap::scaled: Pixmap is a null pixmap");
+    host.bar->setTitleIcon(QStringLiteral(":/no/such/icon.png"), QSize(42, 36));
+    auto* icon = qobject_cast<QLabel*>(host.bar->layout()->itemAt(0)->widget());
+    QVERIFY(icon);
+    QVERIFY(icon->pixmap(Qt::ReturnByValue).isNull());
+}
+
+void TestCustomTitle::titleContentSetsTextAndFont()
+{
+    BarHost host;
+    QLabel* title = host.title();
+    const QString family = title->font().family();
+    host.bar->setTitleContent(QStringLiteral("QR5 Lumaro 1.17"), 12);
+    QCOMPARE(title->text(), QStringLiteral("QR5 Lumaro 1.17"));
+    QCOMPARE(title->font().pointSize(), 12);
+    QCOMPARE(title->font().family(), family);
+
+    host.bar->setTitleContent(QStringLiteral("Other"), 20);
+    QCOMPARE(title->text(), QStringLiteral("Other"));
+    QCOMPARE(title->font().pointSize(), 20);
+}
+
+void TestCustomTitle::widthTrackingAtRepaint_data()
+{
+    QTest::addColumn<int>("borderWidth");
+    QTest::addColumn<int>("titleWidth");
+    QTest::addColumn<int>("widthBeforeRepaint");
+    QTest::addColumn<int>("widthAfterRepaint");
+
+    QTest::newRow("narrower title undone") << 0 << 300 << 300 << 575;
+    QTest::newRow("wider title undone") << 0 << 800 << 800 << 575;
+    QTest::newRow("border applied") << 10 << -1 << 575 << 565;
+    QTest::newRow("border wins over title") << 4 << 575 << 575 << 571;
+    QTest::newRow("title equal to target kept") << 20 << 555 << 555 << 555;
+}
+
+void TestCustomTitle::widthTrackingAtRepaint()
+{
+    QFETCH(int, borderWidth);
+    QFETCH(int, titleWidth);
+    QFETCH(int, widthBeforeRepaint);
+    QFETCH(int, widthAfterRepaint);
+
+    BarHost host;
+    host.window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&host.window));
+    QCOMPARE(host.bar->width(), 575);
+
+    host.bar->setBorderWidth(borderWidth);
+    if (titleWidth >= 0)
+        host.bar->setTitleWidth(titleWidth);
+    QCOMPARE(host.bar->width(), widthBeforeRepaint);
+
+    host.bar->repaint();
+    QCOMPARE(host.bar->width(), widthAfterRepaint);
+    QCOMPARE(host.bar->minimumWidth(), widthAfterRepaint);
+    QCOMPARE(host.bar->maximumWidth(), widthAfterRepaint);
+    QCOMPARE(host.bar->height(), 40);
+}
+
+void TestCustomTitle::dragging_data()
+{
+    QTest::addColumn<int>("pressButton"); // Qt::NoButton: no press at all
+    QTest::addColumn<QPointF>("pressAt");
+    QTest::addColumn<QVector<QPointF>>("moves");
+    QTest::addColumn<int>("releaseAfter"); // number of moves before the release; -1: none
+    QTest::addColumn<QPoint>("expected");
+
+    const QPointF origin(500, 300);
+    QTest::newRow("left button, steps add up")
+        << int(Qt::LeftButton) << origin
+        << QVector<QPointF>{ { 510, 305 }, { 530, 290 }, { 520, 320 } } << -1 << QPoint(220, 170);
+    QTest::newRow("right button drags")
+        << int(Qt::RightButton) << origin << QVector<QPointF>{ { 450, 350 } } << -1 << QPoint(150, 200);
+    QTest::newRow("middle button drags")
+        << int(Qt::MiddleButton) << origin << QVector<QPointF>{ { 501, 299 }, { 502, 298 } } << -1
+        << QPoint(202, 148);
+    QTest::newRow("move without press")
+        << int(Qt::NoButton) << origin << QVector<QPointF>{ { 600, 400 }, { 700, 500 } } << -1
+        << QPoint(200, 150);
+    QTest::newRow("release ends the drag")
+        << int(Qt::LeftButton) << origin << QVector<QPointF>{ { 520, 310 }, { 900, 900 } } << 1
+        << QPoint(220, 160);
+    // Global positions are rounded half up before the deltas are taken.
+    QTest::newRow("fractional positions round")
+        << int(Qt::LeftButton) << QPointF(500.5, 300.4)
+        << QVector<QPointF>{ { 510.4, 305.6 }, { 510.6, 305.5 } } << -1 << QPoint(210, 156);
+}
+
+void TestCustomTitle::dragging()
+{
+    QFETCH(int, pressButton);
+    QFETCH(QPointF, pressAt);
+    QFETCH(QVector<QPointF>, moves);
+    QFETCH(int, releaseAfter);
+    QFETCH(QPoint, expected);
+
+    BarHost host;
+    host.window.move(200, 150);
+    host.window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&host.window));
+    QCOMPARE(host.window.pos(), QPoint(200, 150));
+
+    const auto button = Qt::MouseButton(pressButton);
+    if (button != Qt::NoButton)
+        sendMouse(host.bar, QEvent::MouseButtonPress, pressAt, button);
+    for (int i = 0; i < moves.size(); ++i) {
+        if (i == releaseAfter)
+            sendMouse(host.bar, QEvent::MouseButtonRelease, moves.at(i - 1), button);
+        sendMouse(host.bar, QEvent::MouseMove, moves.at(i), button);
+    }
+    QCOMPARE(host.window.pos(), expected);
+}
+
+void TestCustomTitle::rollingTitle_data()
+{
+    QTest::addColumn<int>("startPosition");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("shown");
+
+    QTest::newRow("three letters cycle")
+        << 0 << QStringLiteral("abc")
+        << QStringList{ "abc", "bc", "c", "", "abc", "bc" };
+    QTest::newRow("empty title") << 0 << QString() << QStringList{ "", "", "" };
+    QTest::newRow("index beyond new text restarts")
+        << 5 << QStringLiteral("xy") << QStringList{ "xy", "y", "", "xy" };
+    QTest::newRow("index equal to new length shows empty")
+        << 2 << QStringLiteral("xy") << QStringList{ "", "xy", "y" };
+    QTest::newRow("index inside new text continues")
+        << 1 << QStringLiteral("xyz") << QStringList{ "yz", "z", "", "xyz" };
+}
+
+void TestCustomTitle::rollingTitle()
+{
+    QFETCH(int, startPosition);
+    QFETCH(QString, text);
+    QFETCH(QStringList, shown);
+
+    BarHost host;
+    g_roll_position = startPosition;
+    host.bar->setTitleContent(text, 12);
+    QCOMPARE(g_roll_position, startPosition);
+    QCOMPARE(host.title()->text(), text);
+
+    for (int tick = 0; tick < shown.size(); ++tick) {
+        QVERIFY(QMetaObject::invokeMethod(host.bar, "onRollTitle"));
+        QVERIFY2(host.title()->text() == shown.at(tick),
+                 qPrintable(QStringLiteral("tick %1: '%2'").arg(tick).arg(host.title()->text())));
+    }
+}
+
+void TestCustomTitle::rollTimerTicksEvery200ms()
+{
+    BarHost host;
+    host.bar->setTitleContent(QStringLiteral("abc"), 12);
+    QTest::qWait(250);
+    QCOMPARE(host.title()->text(), QStringLiteral("abc"));
+    QCOMPARE(g_roll_position, 0);
+
+    QElapsedTimer clock;
+    clock.start();
+    host.bar->initTitleRoll();
+    QTRY_COMPARE_WITH_TIMEOUT(g_roll_position, 1, 2000);
+    QVERIFY2(clock.elapsed() >= 190, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(host.title()->text(), QStringLiteral("abc"));
+    QTRY_COMPARE_WITH_TIMEOUT(host.title()->text(), QStringLiteral("bc"), 2000);
+    QVERIFY2(clock.elapsed() >= 390, qPrintable(QString::number(clock.elapsed())));
+}
+
+void TestCustomTitle::buttonsEmitTheirSignals_data()
+{
+    QTest::addColumn<QString>("buttonName");
+    QTest::addColumn<QByteArray>("signal");
+    QTest::addColumn<QByteArray>("otherSignal");
+
+    QTest::newRow("minimise") << QStringLiteral("ButtonMin") << QByteArray(SIGNAL(signalButtonMinClicked()))
+                              << QByteArray(SIGNAL(signalButtonCloseClicked()));
+    QTest::newRow("close") << QStringLiteral("ButtonClose") << QByteArray(SIGNAL(signalButtonCloseClicked()))
+                           << QByteArray(SIGNAL(signalButtonMinClicked()));
+}
+
+void TestCustomTitle::buttonsEmitTheirSignals()
+{
+    QFETCH(QString, buttonName);
+    QFETCH(QByteArray, signal);
+    QFETCH(QByteArray, otherSignal);
+
+    BarHost host;
+    host.window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&host.window));
+    QSignalSpy spy(host.bar, signal.constData());
+    QSignalSpy otherSpy(host.bar, otherSignal.constData());
+    QTest::mouseClick(host.bar->findChild<QPushButton*>(buttonName), Qt::LeftButton);
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(otherSpy.count(), 0);
+}
+
+QTEST_MAIN(TestCustomTitle)
+#include "TestCustomTitle.moc"
