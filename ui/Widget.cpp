@@ -1,0 +1,305 @@
+#include "Widget.h"
+
+#include "BootloaderProtocol.h"
+#include "CFindDeviceThread.h"
+#include "CUpdateThread.h"
+#include "CustomTitle.h"
+#include "FirmwareImage.h"
+#include "HidAccessFactory.h"
+#include "WidgetForm.h"
+
+#include <QIcon>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include <cstring>
+
+std::uint32_t g_bootloader_id = 0;
+std::uint32_t g_device_version = 0;
+
+namespace {
+constexpr std::uint32_t kSwitchSettleMs = 100;
+constexpr int kProgressMaximum = 62;
+} // namespace
+
+Widget::Widget(QWidget* parent)
+    : Widget(static_cast<HidAccess*>(nullptr), parent)
+{
+}
+
+Widget::Widget(HidAccess* hid, QWidget* parent)
+    : BaseWindow(parent)
+    , m_ui(new WidgetForm)
+    , m_hid(hid)
+{
+    if (!m_hid) {
+        m_owned_hid = createHidAccess(g_firmware_is_stand_in);
+        m_hid = m_owned_hid.get();
+    }
+
+    m_ui->setupUi(this);
+    setWindowIcon(QIcon(QStringLiteral(":/image/res/logo.ico")));
+
+    m_update_finished = false;
+    m_device_connected = false;
+    m_ui->m_update_progress->setValue(0);
+    m_ui->m_update_progress->hide();
+    m_ui->UpdateBtn->hide();
+    m_ui->Finish->hide();
+
+    // The thread has no parent: it is not stopped or waited for when the window goes, and deletes
+    // itself if it ends while the event loop still runs.
+    m_find_device_thread = new CFindDeviceThread;
+    connect(m_find_device_thread, SIGNAL(FindDevice_Signal()), this, SLOT(_Open_Update_device()));
+    connect(m_find_device_thread, SIGNAL(finished()), m_find_device_thread, SLOT(deleteLater()));
+    m_find_device_thread->start(QThread::InheritPriority);
+
+    // BaseWindow's constructor bound the same signal to its own close slot first, so a click on
+    // the bar's close button closes the window before this stops the polling.
+    connect(m_title_bar, SIGNAL(signalButtonCloseClicked()), this, SLOT(onButtonCloseClicked()));
+
+    m_title_bar->setTitleIcon(QStringLiteral(":/image/res/logo.png"), QSize(42, 36));
+    m_title_bar->setTitleContent(QStringLiteral("QR5 Lumaro 1.17"), 12);
+    m_title_bar->setTitleWidth(width());
+}
+
+Widget::~Widget()
+{
+    // An update thread only emits one signal, but one started by a click just before the window
+    // goes may not have returned yet; destroying a running QThread aborts the process.
+    for (CUpdateThread* updateThread : findChildren<CUpdateThread*>(QString(), Qt::FindDirectChildrenOnly))
+        updateThread->wait();
+    delete m_ui;
+}
+
+void Widget::on_UpdateBtn_clicked()
+{
+    if (m_update_finished)
+        return;
+    m_ui->m_update_progress->show();
+    auto* updateThread = new CUpdateThread(this);
+    connect(updateThread, SIGNAL(update_signal(const unsigned char*)), this,
+            SLOT(_DownLoad_Firmware_Data(const unsigned char*)));
+    updateThread->start(QThread::InheritPriority);
+}
+
+void Widget::onButtonCloseClicked()
+{
+    if (m_find_device_thread)
+        m_find_device_thread->m_stop_polling = true;
+}
+
+void Widget::_Switch_To_Bootloader()
+{
+    // The string data the device returns lands at the start of the output report and stays there
+    // for the next command.
+    for (std::uint32_t length : SWITCH_STRING_LENGTHS) {
+        if (!m_hid->getIndexedString(m_device_handle, SWITCH_STRING_INDEX, m_out_report, length))
+            return;
+    }
+}
+
+bool Widget::_Query_Device_Info()
+{
+    writeCommandHeader(m_out_report, CMD_GET_INFO);
+    if (!m_device_handle || !m_hid->writeReport(m_device_handle, m_out_report, &m_bytes_written))
+        return false;
+    if (!m_hid->readReport(m_device_handle, m_in_report, &m_bytes_written))
+        return false;
+    g_bootloader_id = infoReplyIdentifier(m_in_report);
+    g_device_version = infoReplyVersion(m_in_report);
+    return g_bootloader_id == BOOTLOADER_ID;
+}
+
+bool Widget::_Open_Update_device()
+{
+    if (m_device_handle) {
+        m_hid->closeHandle(m_device_handle);
+        m_device_handle = nullptr;
+    }
+
+    const HidGuid hidClass = m_hid->getHidGuid();
+    for (std::uint32_t index = 0;; ++index) {
+        m_device_handle = m_hid->openInterface(hidClass, index);
+        if (!m_device_handle)
+            break;
+
+        HidAttributes attributes;
+        if (!m_hid->getAttributes(m_device_handle, &attributes)) {
+            m_hid->closeHandle(m_device_handle);
+            continue;
+        }
+        const std::uint32_t idWord = hidIdWord(attributes.vendorId, attributes.productId);
+        if (idWord == NORMAL_MODE_ID_WORD) {
+            // The controller restarts into its bootloader and shows up again on a later pass.
+            _Switch_To_Bootloader();
+            m_hid->sleepMs(kSwitchSettleMs);
+            m_hid->closeHandle(m_device_handle);
+            continue;
+        }
+        if (idWord != BOOTLOADER_MODE_ID_WORD) {
+            m_hid->closeHandle(m_device_handle);
+            continue;
+        }
+
+        // The bootloader stays open for the flashing sequence.
+        m_device_connected = true;
+        m_ui->UpdateBtn->setVisible(!m_update_finished);
+        m_ui->Finish->setVisible(m_update_finished);
+        update();
+        _Query_Device_Info();
+        if (g_device_version >= EMBEDDED_FIRMWARE_VERSION) {
+            m_ui->UpdateBtn->hide();
+            m_ui->Finish->show();
+        }
+        return true;
+    }
+
+    m_update_finished = false;
+    m_device_connected = false;
+    m_ui->m_update_progress->setValue(0);
+    m_ui->m_update_progress->hide();
+    m_ui->UpdateBtn->hide();
+    m_ui->Finish->hide();
+    update();
+    return false;
+}
+
+bool Widget::sendReport()
+{
+    return m_device_handle && m_hid->writeReport(m_device_handle, m_out_report, &m_bytes_written);
+}
+
+bool Widget::readReply(std::uint32_t* bytesRead)
+{
+    return m_hid->readReport(m_device_handle, m_in_report, bytesRead);
+}
+
+bool Widget::sendPageCommand(std::uint8_t command, std::uint32_t pageAddress, std::uint8_t lastByte)
+{
+    writeCommandHeader(m_out_report, static_cast<BootloaderCommand>(command));
+    writePageArguments(m_out_report, pageAddress, lastByte);
+    return sendReport();
+}
+
+bool Widget::sendChunkRun(const unsigned char* pdat, std::uint8_t page)
+{
+    // Byte 0 still holds the report ID of the CMD_SET_PAGE that precedes every run.
+    for (m_chunk_index = 0; m_chunk_index < FIRMWARE_CHUNKS_PER_PAGE; ++m_chunk_index) {
+        std::memcpy(m_out_report + 1,
+                    pdat + firmwarePageAddress(page) + m_chunk_index * FIRMWARE_CHUNK_SIZE,
+                    FIRMWARE_CHUNK_SIZE);
+        if (!sendReport())
+            return false;
+    }
+    return true;
+}
+
+// Every reply is needed to stay in step with the device: a reply that did not come within the read
+// bound may still come later and would then be taken for the answer to the next command, so a
+// failed read ends the run just as a checksum mismatch does.
+bool Widget::writeAndVerifyPage(const unsigned char* pdat, std::uint8_t page)
+{
+    m_page_address = firmwarePageAddress(page);
+    if (!sendPageCommand(CMD_SET_PAGE, m_page_address, page) || !readReply(&m_bytes_read))
+        return false;
+    if (!sendChunkRun(pdat, page))
+        return false;
+    writeCommandHeader(m_out_report, CMD_WRITE_PAGE);
+    if (!sendReport() || !readReply(&m_bytes_read))
+        return false;
+    if (!sendPageCommand(CMD_PAGE_CHECKSUM, m_page_address, PAGE_CHECKSUM_FLAG))
+        return false;
+    m_expected_checksum = g_page_checksums[page];
+    if (!readReply(&m_bytes_read))
+        return false;
+    m_reported_checksum = checksumReplyValue(m_in_report);
+    return m_reported_checksum == m_expected_checksum;
+}
+
+bool Widget::isShiftHeld()
+{
+    return m_hid->isKeyHeld(HidKey::LeftShift) || m_hid->isKeyHeld(HidKey::RightShift);
+}
+
+void Widget::_DownLoad_Firmware_Data(const unsigned char* pdat)
+{
+    // A stand-in image exists to exercise the updater; it must never be written to a real
+    // controller, whatever HID access this window was given.
+    if (!pdat || (g_firmware_is_stand_in && m_hid->reachesHardware()))
+        return;
+
+    m_page_index = 0;
+    m_expected_checksum = 0;
+    m_reported_checksum = 0;
+    m_chunk_index = 0;
+    m_ui->m_update_progress->setRange(0, kProgressMaximum);
+    m_ui->m_update_progress->setValue(0);
+
+    writeCommandHeader(m_out_report, CMD_GET_INFO);
+    if (!sendReport())
+        return;
+    if (readReply(&m_bytes_read)) {
+        g_bootloader_id = infoReplyIdentifier(m_in_report);
+        g_device_version = infoReplyVersion(m_in_report);
+    }
+    // A controller that already runs this version or a later one is written again only on request.
+    if (g_device_version > EMBEDDED_FIRMWARE_VERSION - 1 && !isShiftHeld())
+        return;
+
+    m_ui->UpdateBtn->hide();
+    m_ui->Finish->hide();
+    // The run holds the GUI thread; paint the window once now so the button does not linger on
+    // screen while the progress bar, which repaints itself, advances.
+    repaint();
+
+    // Page 16 makes the firmware valid. It is sent first but not committed, so the controller
+    // holds it while every other page is written, and it is written and verified last: an update
+    // cut short anywhere leaves the controller in its bootloader, ready for another try.
+    m_page_index = FIRMWARE_CLOSING_PAGE;
+    m_page_address = firmwarePageAddress(FIRMWARE_CLOSING_PAGE);
+    if (!sendPageCommand(CMD_SET_PAGE, m_page_address, m_page_index) || !readReply(&m_bytes_read))
+        return;
+    if (!sendChunkRun(pdat, FIRMWARE_CLOSING_PAGE))
+        return;
+
+    for (m_page_index = 0; m_page_index < FIRMWARE_PAGE_COUNT; ++m_page_index) {
+        if (m_page_index == FIRMWARE_CLOSING_PAGE)
+            continue;
+        if (!writeAndVerifyPage(pdat, m_page_index))
+            return;
+        m_ui->m_update_progress->setValue(m_page_index);
+    }
+
+    m_page_index = FIRMWARE_CLOSING_PAGE;
+    if (!writeAndVerifyPage(pdat, m_page_index))
+        return;
+
+    m_ui->m_update_progress->setValue(kProgressMaximum);
+    m_ui->UpdateBtn->hide();
+    m_ui->Finish->show();
+    m_update_finished = true;
+}
+
+void Widget::_Find_Device()
+{
+    // Keeps a bootloader open and alive with pings, reopening it when a ping fails.
+    while (!m_stop_requested) {
+        if (!m_device_handle) {
+            m_hid->sleepMs(1000);
+            if (_Open_Update_device())
+                _Query_Device_Info();
+            continue;
+        }
+        m_hid->sleepMs(200);
+        if (m_update_finished)
+            continue;
+        writeCommandHeader(m_out_report, CMD_PING);
+        if (sendReport())
+            continue;
+        m_hid->closeHandle(m_device_handle);
+        m_device_handle = nullptr;
+        if (m_stop_requested)
+            return;
+    }
+}
