@@ -1,0 +1,352 @@
+#include "BootloaderProtocol.h"
+#include "TestSupport.h"
+#include "WindowRig.h"
+
+#include <QElapsedTimer>
+#include <QtTest>
+
+#include <atomic>
+
+using Kind = VirtualHidAccess::Transfer::Kind;
+
+namespace {
+
+std::vector<std::uint32_t> stringRequestLengths(const VirtualHidAccess& bus)
+{
+    std::vector<std::uint32_t> lengths;
+    for (const auto& transfer : bus.trace()) {
+        if (transfer.kind == Kind::StringRequest) {
+            if (transfer.index != 254)
+                return {};
+            lengths.push_back(transfer.length);
+        }
+    }
+    return lengths;
+}
+
+enum class Shown { NoDevice, UpdateOffered, Finish };
+
+Shown shownState(WindowRig& rig)
+{
+    if (!rig.updateButton()->isHidden() && rig.finish()->isHidden())
+        return Shown::UpdateOffered;
+    if (rig.updateButton()->isHidden() && !rig.finish()->isHidden())
+        return Shown::Finish;
+    if (rig.updateButton()->isHidden() && rig.finish()->isHidden())
+        return Shown::NoDevice;
+    QTest::qFail("UpdateBtn and Finish are shown together", __FILE__, __LINE__);
+    return Shown::NoDevice;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Shown)
+
+class TestDiscovery : public QObject {
+    Q_OBJECT
+
+private slots:
+    void emptyBusShowsNoDevice();
+    void bootloaderVersionDecidesWhatIsOffered_data();
+    void bootloaderVersionDecidesWhatIsOffered();
+    void finishedRunKeepsFinishUntilTheControllerLeaves();
+    void normalModeControllerIsSwitched();
+    void switchStopsAtTheFirstFailedRequest_data();
+    void switchStopsAtTheFirstFailedRequest();
+    void switchStringStaysInTheNextInfoRequest();
+    void otherInterfacesAreSkipped_data();
+    void otherInterfacesAreSkipped();
+    void bootloaderAheadOfANormalModeControllerEndsThePass();
+    void oneHandleIsHeldPerPass();
+    void failedInfoQueryKeepsTheStoredVersion();
+    void infoReplyFields_data();
+    void infoReplyFields();
+    void pollingThreadAsksForPassesAndStops();
+};
+
+void TestDiscovery::emptyBusShowsNoDevice()
+{
+    WindowRig rig;
+    rig.open();
+    QVERIFY(!rig.pass());
+    QCOMPARE(shownState(rig), Shown::NoDevice);
+    QVERIFY(rig.progress()->isHidden());
+    QVERIFY(rig.window->deviceHandle() == nullptr);
+}
+
+void TestDiscovery::bootloaderVersionDecidesWhatIsOffered_data()
+{
+    QTest::addColumn<int>("version");
+    QTest::addColumn<Shown>("shown");
+    QTest::newRow("blank") << 0xFFFF << Shown::UpdateOffered;
+    QTest::newRow("278") << 278 << Shown::UpdateOffered;
+    QTest::newRow("279") << 279 << Shown::Finish;
+    QTest::newRow("0x0200") << 0x0200 << Shown::Finish;
+}
+
+void TestDiscovery::bootloaderVersionDecidesWhatIsOffered()
+{
+    QFETCH(int, version);
+    QFETCH(Shown, shown);
+    WindowRig rig;
+    rig.addBootloader(static_cast<std::uint16_t>(version));
+    rig.open();
+    rig.progress()->setValue(7);
+
+    QVERIFY(rig.pass());
+
+    QCOMPARE(shownState(rig), shown);
+    QCOMPARE(g_device_version, version == 0xFFFF ? 0u : std::uint32_t(version));
+    QVERIFY(!rig.window->updateFinished());
+    // The progress bar is left as it was.
+    QCOMPARE(rig.progress()->value(), 7);
+    QVERIFY(rig.window->deviceHandle() != nullptr);
+}
+
+void TestDiscovery::finishedRunKeepsFinishUntilTheControllerLeaves()
+{
+    WindowRig rig;
+    VirtualController& controller = rig.addBootloader(0x0116);
+    rig.open();
+    rig.pass();
+    rig.clickUpdateAndFlash();
+    QVERIFY(rig.window->updateFinished());
+
+    // Even a controller that claims an older version afterwards keeps Finish while it stays.
+    controller.setInstalledVersion(0x0100);
+    QVERIFY(rig.pass());
+    QCOMPARE(shownState(rig), Shown::Finish);
+    QVERIFY(rig.window->updateFinished());
+
+    rig.bus.setPlugged(controller, false);
+    QVERIFY(!rig.pass());
+    QCOMPARE(shownState(rig), Shown::NoDevice);
+    QVERIFY(!rig.window->updateFinished());
+    QVERIFY(rig.progress()->isHidden());
+    QCOMPARE(rig.progress()->value(), 0);
+
+    // Back with an older version: judged by its version alone, the update is offered again.
+    rig.bus.setPlugged(controller, true);
+    QVERIFY(rig.pass());
+    QCOMPARE(shownState(rig), Shown::UpdateOffered);
+}
+
+void TestDiscovery::normalModeControllerIsSwitched()
+{
+    WindowRig rig;
+    VirtualController& controller = rig.bus.addController();
+    rig.open();
+
+    QVERIFY(!rig.pass());
+
+    QCOMPARE(stringRequestLengths(rig.bus), (std::vector<std::uint32_t>{14, 15, 16, 17, 18}));
+    QCOMPARE(rig.bus.sleptMs(), std::uint64_t(100));
+    QCOMPARE(rig.bus.openHandleCount(), 0);
+    QCOMPARE(shownState(rig), Shown::NoDevice);
+    QCOMPARE(controller.mode(), VirtualController::Mode::Bootloader);
+
+    QVERIFY(rig.pass());
+    QCOMPARE(shownState(rig), Shown::UpdateOffered);
+    QCOMPARE(g_device_version, 0x0116u);
+}
+
+void TestDiscovery::switchStopsAtTheFirstFailedRequest_data()
+{
+    QTest::addColumn<int>("failing");
+    QTest::addColumn<int>("made");
+    QTest::newRow("first") << 1 << 1;
+    QTest::newRow("third") << 3 << 3;
+    QTest::newRow("fifth") << 5 << 5;
+}
+
+void TestDiscovery::switchStopsAtTheFirstFailedRequest()
+{
+    QFETCH(int, failing);
+    QFETCH(int, made);
+    WindowRig rig;
+    VirtualController& controller = rig.bus.addController();
+    rig.bus.failStringRequest(failing);
+    rig.open();
+
+    QVERIFY(!rig.pass());
+
+    QCOMPARE(rig.bus.stringRequestCount(), made);
+    // The switch failed unnoticed; the controller stays in normal mode and the pause still follows.
+    QCOMPARE(controller.mode(), VirtualController::Mode::Normal);
+    QCOMPARE(rig.bus.sleptMs(), std::uint64_t(100));
+    QCOMPARE(rig.bus.openHandleCount(), 0);
+}
+
+void TestDiscovery::switchStringStaysInTheNextInfoRequest()
+{
+    WindowRig rig;
+    rig.bus.addController();
+    rig.open();
+    rig.pass();
+    std::vector<std::uint8_t> stringData;
+    for (const auto& transfer : rig.bus.trace()) {
+        if (transfer.kind == Kind::StringRequest)
+            stringData = transfer.bytes;
+    }
+    const int stringSize = static_cast<int>(stringData.size());
+    QVERIFY(stringSize > 5 && stringSize <= 18);
+    rig.bus.clearTrace();
+
+    QVERIFY(rig.pass());
+
+    const auto reports = rig.bus.writtenReports();
+    QCOMPARE(reports.size(), std::size_t(1));
+    QCOMPARE(hexBytes(reports[0].data(), 5), QByteArray("00 A5 E1 5A 1E"));
+    // Past the header stands the string the controller returned to the last request.
+    QCOMPARE(hexBytes(reports[0].data() + 5, stringSize - 5), hexBytes(stringData.data() + 5, stringSize - 5));
+    const QByteArray zeros(65 - stringSize, '\0');
+    QCOMPARE(hexBytes(reports[0].data() + stringSize, 65 - stringSize),
+             hexBytes(reinterpret_cast<const unsigned char*>(zeros.constData()), zeros.size()));
+}
+
+void TestDiscovery::otherInterfacesAreSkipped_data()
+{
+    QTest::addColumn<int>("vendor");
+    QTest::addColumn<int>("product");
+    QTest::addColumn<bool>("openable");
+    QTest::newRow("foreign device") << 0x046D << 0xC077 << true;
+    QTest::newRow("controller vendor, other product") << 0x0079 << 0x0006 << true;
+    QTest::newRow("bootloader product, other vendor") << 0x0080 << 0x1836 << true;
+    QTest::newRow("normal-mode product, other vendor") << 0x0080 << 0x18AE << true;
+    QTest::newRow("cannot be opened") << 0x046D << 0xC077 << false;
+    QTest::newRow("controller ids that cannot be opened") << 0x0079 << 0x1836 << false;
+}
+
+void TestDiscovery::otherInterfacesAreSkipped()
+{
+    QFETCH(int, vendor);
+    QFETCH(int, product);
+    QFETCH(bool, openable);
+    WindowRig rig;
+    if (openable)
+        rig.bus.addForeignInterface(vendor, product);
+    else
+        rig.bus.addUnopenableInterface(vendor, product);
+    rig.addBootloader(0x0116);
+    rig.open();
+
+    QVERIFY(rig.pass());
+
+    QCOMPARE(shownState(rig), Shown::UpdateOffered);
+    QCOMPARE(rig.bus.foreignWriteCount(), 0);
+    QCOMPARE(rig.bus.stringRequestCount(), 0);
+    QCOMPARE(rig.bus.openHandleCount(), 1);
+}
+
+void TestDiscovery::bootloaderAheadOfANormalModeControllerEndsThePass()
+{
+    WindowRig rig;
+    rig.addBootloader(0x0116);
+    VirtualController& normal = rig.bus.addController();
+    rig.open();
+
+    QVERIFY(rig.pass());
+    QCOMPARE(rig.bus.stringRequestCount(), 0);
+    QCOMPARE(normal.mode(), VirtualController::Mode::Normal);
+}
+
+void TestDiscovery::oneHandleIsHeldPerPass()
+{
+    WindowRig rig;
+    rig.bus.addForeignInterface(0x046D, 0xC077);
+    rig.bus.addController();
+    rig.addBootloader(0x0117);
+    rig.open();
+    // The switched controller leaves the bus, so the bootloader behind it moves to the index the
+    // pass has just looked at and is found by the next pass.
+    QVERIFY(!rig.pass());
+    QCOMPARE(rig.bus.openHandleCount(), 0);
+
+    for (int pass = 0; pass < 5; ++pass) {
+        QVERIFY(rig.pass());
+        QCOMPARE(rig.bus.openHandleCount(), 1);
+    }
+    rig.bus.setPlugged(rig.bus.controller(1), false);
+    QVERIFY(!rig.pass());
+    QCOMPARE(rig.bus.openHandleCount(), 0);
+}
+
+void TestDiscovery::failedInfoQueryKeepsTheStoredVersion()
+{
+    WindowRig rig;
+    VirtualController& controller = rig.addBootloader(0x0116);
+    rig.open();
+    rig.pass();
+    QCOMPARE(g_device_version, 0x0116u);
+
+    controller.setInstalledVersion(0x0117);
+    rig.bus.clearTrace();
+    rig.bus.failWrite(1);
+    QVERIFY(rig.pass());
+    // No read follows a failed write, and the older version still decides.
+    QCOMPARE(rig.bus.readCount(), 0);
+    QCOMPARE(g_device_version, 0x0116u);
+    QCOMPARE(shownState(rig), Shown::UpdateOffered);
+
+    rig.bus.clearTrace();
+    rig.bus.neverAnswerRead(1);
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(rig.pass());
+    QCOMPARE(g_device_version, 0x0116u);
+    // A controller that does not answer holds the window only for the read bound.
+    QVERIFY(timer.elapsed() < 1000);
+}
+
+void TestDiscovery::infoReplyFields_data()
+{
+    QTest::addColumn<int>("identifier");
+    QTest::addColumn<int>("version");
+    QTest::addColumn<bool>("isBootloader");
+    QTest::addColumn<std::uint32_t>("storedVersion");
+    QTest::newRow("bootloader, 1.17") << 0x006D << 0x0117 << true << 279u;
+    QTest::newRow("bootloader, 1.16") << 0x006D << 0x0116 << true << 278u;
+    QTest::newRow("bootloader, blank") << 0x006D << 0xFFFF << true << 0u;
+    QTest::newRow("other identifier") << 0x6D00 << 0x0116 << false << 278u;
+}
+
+void TestDiscovery::infoReplyFields()
+{
+    QFETCH(int, identifier);
+    QFETCH(int, version);
+    QFETCH(bool, isBootloader);
+    QFETCH(std::uint32_t, storedVersion);
+    WindowRig rig;
+    VirtualController& controller = rig.addBootloader(static_cast<std::uint16_t>(version));
+    controller.setIdentifier(static_cast<std::uint16_t>(identifier));
+    rig.open();
+    rig.pass();
+
+    QCOMPARE(rig.window->_Query_Device_Info(), isBootloader);
+    QCOMPARE(g_bootloader_id, std::uint32_t(identifier));
+    QCOMPARE(g_device_version, storedVersion);
+}
+
+void TestDiscovery::pollingThreadAsksForPassesAndStops()
+{
+    CFindDeviceThread polling;
+    std::atomic<int> passes{0};
+    connect(&polling, &CFindDeviceThread::FindDevice_Signal, this, [&passes] { ++passes; },
+            Qt::DirectConnection);
+    QElapsedTimer timer;
+    timer.start();
+    polling.start();
+    // The first request comes at once, the next one period later.
+    QTRY_VERIFY_WITH_TIMEOUT(passes.load() >= 1, 200);
+    QTRY_COMPARE_WITH_TIMEOUT(passes.load(), 2, 1500);
+    QVERIFY(timer.elapsed() >= 450);
+
+    polling.m_stop_polling = true;
+    timer.restart();
+    QVERIFY(polling.wait(1000));
+    QVERIFY(timer.elapsed() <= 600);
+    QVERIFY(passes.load() <= 3);
+}
+
+QTEST_MAIN(TestDiscovery)
+#include "TestDiscovery.moc"

@@ -1,0 +1,251 @@
+#include "CustomTitle.h"
+#include "WindowRig.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QMetaMethod>
+#include <QTimer>
+#include <QtTest>
+
+namespace {
+
+// Records whether the polling thread had been told to stop when the window received its close.
+class CloseObserver : public QObject {
+public:
+    explicit CloseObserver(Widget& window)
+        : m_window(window)
+    {
+        window.installEventFilter(this);
+    }
+    bool closed = false;
+    bool stopFlagAtClose = false;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == &m_window && event->type() == QEvent::Close) {
+            closed = true;
+            stopFlagAtClose = m_window.findDeviceThread()->m_stop_polling;
+        }
+        return false;
+    }
+
+private:
+    Widget& m_window;
+};
+
+} // namespace
+
+class TestWidget : public QObject {
+    Q_OBJECT
+
+private slots:
+    void metaObjectLayout();
+    void formWidgets_data();
+    void formWidgets();
+    void styleSheetsAreExact();
+    void startUpState();
+    void titleBarSettings();
+    void onlyUpdateButtonIsConnectedByName();
+    void acceptedClickShowsAnEmptyBarAndStartsAThread();
+    void titleBarCloseClosesFirstThenStopsPollingAndExitsWithZero();
+    void otherCloseEndsTheLoopWithoutStoppingPolling();
+};
+
+void TestWidget::metaObjectLayout()
+{
+    const QMetaObject& meta = Widget::staticMetaObject;
+    QCOMPARE(meta.className(), "Widget");
+    QCOMPARE(meta.superClass()->className(), "BaseWindow");
+    QCOMPARE(meta.methodCount() - meta.methodOffset(), 5);
+    QCOMPARE(meta.propertyCount(), meta.superClass()->propertyCount());
+    QCOMPARE(meta.enumeratorCount(), meta.superClass()->enumeratorCount());
+    QCOMPARE(meta.classInfoCount(), 0);
+
+    const struct {
+        const char* signature;
+        QMetaMethod::Access access;
+        int returnType;
+    } expected[] = {
+        {"on_UpdateBtn_clicked()", QMetaMethod::Private, QMetaType::Void},
+        {"onButtonCloseClicked()", QMetaMethod::Public, QMetaType::Void},
+        {"_Open_Update_device()", QMetaMethod::Public, QMetaType::Bool},
+        {"_DownLoad_Firmware_Data(const unsigned char*)", QMetaMethod::Public, QMetaType::Void},
+        {"_Find_Device()", QMetaMethod::Public, QMetaType::Void},
+    };
+    for (int i = 0; i < 5; ++i) {
+        const QMetaMethod method = meta.method(meta.methodOffset() + i);
+        QCOMPARE(method.methodSignature(), QByteArray(expected[i].signature));
+        QCOMPARE(method.methodType(), QMetaMethod::Slot);
+        QCOMPARE(method.access(), expected[i].access);
+        QCOMPARE(method.returnType(), expected[i].returnType);
+    }
+}
+
+void TestWidget::formWidgets_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QRect>("geometry");
+    QTest::addColumn<QSize>("minimum");
+    QTest::addColumn<QSize>("maximum");
+    const QSize unset(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    QTest::newRow("UpdateBtn") << "UpdateBtn" << QRect(310, 145, 210, 90) << QSize(60, 24) << QSize(210, 90);
+    QTest::newRow("m_update_progress") << "m_update_progress" << QRect(37, 370, 500, 90) << QSize(500, 90)
+                                       << QSize(500, 90);
+    QTest::newRow("Finish") << "Finish" << QRect(310, 145, 210, 90) << QSize(0, 0) << unset;
+}
+
+void TestWidget::formWidgets()
+{
+    QFETCH(QString, name);
+    QFETCH(QRect, geometry);
+    QFETCH(QSize, minimum);
+    QFETCH(QSize, maximum);
+    WindowRig rig;
+    rig.open();
+    QWidget* widget = rig.window->findChild<QWidget*>(name);
+    QVERIFY(widget);
+    QCOMPARE(widget->parentWidget(), rig.window.get());
+    QCOMPARE(widget->geometry(), geometry);
+    QCOMPARE(widget->minimumSize(), minimum);
+    QCOMPARE(widget->maximumSize(), maximum);
+    QVERIFY(widget->isHidden());
+}
+
+void TestWidget::styleSheetsAreExact()
+{
+    WindowRig rig;
+    rig.open();
+    const QString update = rig.updateButton()->styleSheet();
+    const QString progress = rig.progress()->styleSheet();
+    const QString finish = rig.finish()->styleSheet();
+    QCOMPARE(update.size(), 216);
+    QCOMPARE(progress.size(), 187);
+    QCOMPARE(finish.size(), 210);
+    const QString skin = QStringLiteral("QPushButton{\n\tborder-image: url(:/image/res/%1.png);\n}\n"
+                                        "QPushButton:hover{\n\tborder-image: url(:/image/res/%2.png);\n}\n"
+                                        "QPushButton:pressed{\n\tborder-image: url(:/image/res/%3.png);\n}");
+    QCOMPARE(update, skin.arg("Update_Normal_1", "Update_Focous_1", "Update_Press_1"));
+    QCOMPARE(finish, skin.arg("finish_normal", "finish_focous", "finish_press"));
+    const QString indent(8, QLatin1Char(' '));
+    QCOMPARE(progress, QStringLiteral("QProgressBar{\n") + indent + "border: 3px solid rgb(0,153,188);\n"
+                           + indent + "text-align: center;\n" + indent + "background: rgb(255, 255, 255);\n"
+                           + "}\nQProgressBar::chunk {\n" + indent + "background: rgb(0, 105, 130);\n}");
+    QVERIFY(rig.window->styleSheet().isEmpty());
+}
+
+void TestWidget::startUpState()
+{
+    WindowRig rig;
+    rig.open();
+    Widget& window = *rig.window;
+    QCOMPARE(window.objectName(), QStringLiteral("Widget"));
+    QCOMPARE(window.windowTitle(), QStringLiteral("Widget"));
+    QCOMPARE(window.size(), QSize(575, 575));
+    QCOMPARE(window.minimumSize(), QSize(575, 575));
+    QCOMPARE(window.maximumSize(), QSize(575, 575));
+    QVERIFY(!window.windowIcon().isNull());
+    QCOMPARE(int(window.windowFlags()), 0x4800);
+    // The form's value of 24 never shows.
+    QCOMPARE(rig.progress()->value(), 0);
+    QVERIFY(!rig.progress()->isTextVisible());
+    QVERIFY(rig.updateButton()->text().isEmpty());
+    QVERIFY(rig.finish()->text().isEmpty());
+    QVERIFY(!window.updateFinished());
+    QVERIFY(window.deviceHandle() == nullptr);
+    QCOMPARE(rig.bus.openHandleCount(), 0);
+    // The report buffers start as zeros.
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(window.outReport()), 65), QByteArray(65, '\0'));
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(window.inReport()), 65), QByteArray(65, '\0'));
+}
+
+void TestWidget::titleBarSettings()
+{
+    WindowRig rig;
+    rig.open();
+    auto* bar = rig.window->findChild<CustomTitle*>();
+    QVERIFY(bar);
+    QCOMPARE(bar->pos(), QPoint(0, 0));
+    QCOMPARE(bar->width(), 575);
+    auto* title = bar->findChild<QLabel*>("TitleContent");
+    QVERIFY(title);
+    QCOMPARE(title->text(), QStringLiteral("QR5 Lumaro 1.17"));
+    QCOMPARE(title->font().pointSize(), 12);
+    const auto labels = bar->findChildren<QLabel*>();
+    const QLabel* icon = nullptr;
+    for (const QLabel* label : labels) {
+        if (label != title)
+            icon = label;
+    }
+    QVERIFY(icon);
+    QCOMPARE(icon->pixmap(Qt::ReturnByValue).size(), QSize(42, 36));
+}
+
+void TestWidget::onlyUpdateButtonIsConnectedByName()
+{
+    WindowRig rig;
+    rig.open();
+    // disconnect() answers whether there was a connection to undo.
+    QVERIFY(QObject::disconnect(rig.updateButton(), SIGNAL(clicked()), rig.window.get(),
+                                SLOT(on_UpdateBtn_clicked())));
+    QVERIFY(!QObject::disconnect(rig.updateButton(), SIGNAL(clicked(bool)), nullptr, nullptr));
+    QVERIFY(!QObject::disconnect(rig.finish(), SIGNAL(clicked(bool)), nullptr, nullptr));
+}
+
+void TestWidget::acceptedClickShowsAnEmptyBarAndStartsAThread()
+{
+    WindowRig rig;
+    rig.open();
+    rig.updateButton()->show();
+
+    rig.updateButton()->click();
+
+    QVERIFY(!rig.progress()->isHidden());
+    QCOMPARE(rig.progress()->value(), 0);
+    QCOMPARE(rig.updateThreadCount(), 1);
+    // The button stays as it was until the flashing slot runs.
+    QVERIFY(!rig.updateButton()->isHidden());
+    rig.deliverUpdateSignals();
+}
+
+void TestWidget::titleBarCloseClosesFirstThenStopsPollingAndExitsWithZero()
+{
+    WindowRig rig;
+    rig.bus.setRealSleeps(false);
+    Widget window(&rig.bus);
+    CloseObserver observer(window);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto* closeButton = window.findChild<QPushButton*>("ButtonClose");
+    QVERIFY(closeButton);
+    CFindDeviceThread* polling = window.findDeviceThread();
+
+    QTimer::singleShot(0, closeButton, [closeButton] { QTest::mouseClick(closeButton, Qt::LeftButton); });
+    const int exitCode = QApplication::exec();
+
+    QCOMPARE(exitCode, 0);
+    QVERIFY(observer.closed);
+    QVERIFY(!observer.stopFlagAtClose);
+    QVERIFY(polling->m_stop_polling);
+    QVERIFY(polling->wait(1000));
+}
+
+void TestWidget::otherCloseEndsTheLoopWithoutStoppingPolling()
+{
+    WindowRig rig;
+    rig.bus.setRealSleeps(false);
+    Widget window(&rig.bus);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    CFindDeviceThread* polling = window.findDeviceThread();
+
+    QTimer::singleShot(0, &window, [&window] { window.close(); });
+    QCOMPARE(QApplication::exec(), 0);
+
+    QVERIFY(!polling->m_stop_polling);
+    polling->m_stop_polling = true;
+    QVERIFY(polling->wait(1000));
+}
+
+QTEST_MAIN(TestWidget)
+#include "TestWidget.moc"
