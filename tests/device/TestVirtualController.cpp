@@ -1,0 +1,517 @@
+#include <QPoint>
+#include <QVector>
+#include <QtTest>
+
+#include <array>
+#include <cstring>
+
+#include "TestSupport.h"
+#include "VirtualController.h"
+
+namespace {
+
+using Data = std::array<std::uint8_t, kReportDataSize>;
+
+// The 64 data bytes of a command, without the report ID; `fill` stands in for whatever the host's
+// buffer held before.
+Data command(std::uint8_t code, std::uint8_t fill = 0x00)
+{
+    Data data;
+    data.fill(fill);
+    data[0] = COMMAND_LEAD_BYTE;
+    data[1] = code;
+    data[2] = COMMAND_GUARD_BYTE;
+    data[3] = static_cast<std::uint8_t>(0xFF - code);
+    return data;
+}
+
+Data pageCommand(std::uint8_t code, std::uint32_t address, std::uint8_t last)
+{
+    Data data = command(code, 0x77);
+    for (int i = 0; i < 4; ++i)
+        data[4 + i] = static_cast<std::uint8_t>(address >> (8 * i));
+    data[8] = last;
+    return data;
+}
+
+// Deterministic page contents that differ from page to page.
+std::array<std::uint8_t, FIRMWARE_PAGE_SIZE> pageBytes(int page)
+{
+    std::array<std::uint8_t, FIRMWARE_PAGE_SIZE> bytes;
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<std::uint8_t>(i * 7 + page * 13 + 1);
+    return bytes;
+}
+
+QByteArray hex(const Data& data, int size = kReportDataSize)
+{
+    return hexBytes(data.data(), size);
+}
+
+QByteArray takeReply(VirtualController& controller)
+{
+    Data reply;
+    reply.fill(0xCC);
+    if (!controller.takeInputReport(reply.data()))
+        return "none";
+    return hex(reply);
+}
+
+// SET_PAGE, its reply, eight chunks and WRITE_PAGE with its reply, as the updater sends them.
+void programPage(VirtualController& controller, int page,
+                 const std::array<std::uint8_t, FIRMWARE_PAGE_SIZE>& bytes)
+{
+    controller.receiveOutputReport(pageCommand(CMD_SET_PAGE, firmwarePageAddress(page),
+                                               static_cast<std::uint8_t>(page)).data());
+    controller.takeInputReport(Data().data());
+    for (std::size_t chunk = 0; chunk < FIRMWARE_CHUNKS_PER_PAGE; ++chunk)
+        controller.receiveOutputReport(bytes.data() + chunk * FIRMWARE_CHUNK_SIZE);
+    controller.receiveOutputReport(command(CMD_WRITE_PAGE).data());
+    controller.takeInputReport(Data().data());
+}
+
+void programPage(VirtualController& controller, int page)
+{
+    programPage(controller, page, pageBytes(page));
+}
+
+std::uint32_t checksumReply(VirtualController& controller, int page)
+{
+    controller.receiveOutputReport(
+        pageCommand(CMD_PAGE_CHECKSUM, firmwarePageAddress(page), PAGE_CHECKSUM_FLAG).data());
+    Data reply{};
+    if (!controller.takeInputReport(reply.data()))
+        return 0xDEADBEEF;
+    return reply[4] | reply[5] << 8 | reply[6] << 16 | static_cast<std::uint32_t>(reply[7]) << 24;
+}
+
+QVector<int> allPagesBut16ThenSixteen()
+{
+    QVector<int> pages;
+    for (int page = 0; page < static_cast<int>(FIRMWARE_PAGE_COUNT); ++page) {
+        if (page != FIRMWARE_CLOSING_PAGE)
+            pages << page;
+    }
+    pages << FIRMWARE_CLOSING_PAGE;
+    return pages;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(QVector<QPoint>)
+
+class TestVirtualController : public QObject {
+    Q_OBJECT
+
+private slots:
+    void startsInNormalModeWithOldFirmware();
+    void switchSequence_data();
+    void switchSequence();
+    void stringDescriptors_data();
+    void stringDescriptors();
+    void bootloaderStallsStringRequests();
+    void restartIntoBootloader();
+    void infoReply_data();
+    void infoReply();
+    void ignoresWhatItDoesNotAnswer_data();
+    void ignoresWhatItDoesNotAnswer();
+    void normalModeIgnoresReports();
+    void repliesQueueInOrder();
+    void pageProgramming_data();
+    void pageProgramming();
+    void chunkThatLooksLikeACommandIsData();
+    void checksumReplyIsByteSumLittleEndian();
+    void wrongChecksumFault();
+    void pageProgramKeepsDeviceBusy();
+    void versionModel_data();
+    void versionModel();
+    void validFirmwareIsInvalidatedByAnyWrite();
+};
+
+void TestVirtualController::startsInNormalModeWithOldFirmware()
+{
+    VirtualController controller;
+    QCOMPARE(controller.mode(), VirtualController::Mode::Normal);
+    QCOMPARE(controller.vendorId(), CONTROLLER_VID);
+    QCOMPARE(controller.productId(), PID_NORMAL_MODE);
+    QCOMPARE(controller.reportedVersion(), std::uint16_t(0x0116));
+    QVERIFY(!controller.restartRequested());
+    controller.setMode(VirtualController::Mode::Bootloader);
+    QCOMPARE(controller.productId(), PID_BOOTLOADER_MODE);
+}
+
+void TestVirtualController::switchSequence_data()
+{
+    QTest::addColumn<QVector<QPoint>>("requests"); // x: string index, y: length
+    QTest::addColumn<bool>("restarts");
+
+    const auto lengths = [](std::initializer_list<int> list, int index = 254) {
+        QVector<QPoint> requests;
+        for (int length : list)
+            requests << QPoint(index, length);
+        return requests;
+    };
+    QTest::newRow("14 to 18") << lengths({14, 15, 16, 17, 18}) << true;
+    QTest::newRow("only the first four") << lengths({14, 15, 16, 17}) << false;
+    QTest::newRow("16 left out") << lengths({14, 15, 17, 18}) << false;
+    QTest::newRow("reversed") << lengths({18, 17, 16, 15, 14}) << false;
+    QTest::newRow("another string index") << lengths({14, 15, 16, 17, 18}, 3) << false;
+    QTest::newRow("repeated 14 starts the count again") << lengths({14, 14, 15, 16, 17, 18}) << true;
+    QTest::newRow("14 twice, then 16") << lengths({14, 14, 16, 17, 18}) << false;
+    QTest::newRow("a wrong length resets")
+        << lengths({14, 15, 16, 19, 17, 18}) << false;
+    QTest::newRow("after a reset a full run still works")
+        << lengths({14, 15, 16, 19, 14, 15, 16, 17, 18}) << true;
+    QTest::newRow("another index in between resets")
+        << (lengths({14, 15}) << QPoint(2, 16) << lengths({16, 17, 18})) << false;
+    QTest::newRow("a full run after an unrelated request")
+        << (QVector<QPoint>{QPoint(1, 255)} << lengths({14, 15, 16, 17, 18})) << true;
+}
+
+void TestVirtualController::switchSequence()
+{
+    QFETCH(QVector<QPoint>, requests);
+    QFETCH(bool, restarts);
+
+    VirtualController controller;
+    for (int i = 0; i < requests.size(); ++i) {
+        QVERIFY2(!controller.restartRequested(), "restart requested before the last request");
+        std::uint8_t buffer[255];
+        QVERIFY(controller.stringRequest(requests[i].x(), buffer, requests[i].y()));
+    }
+    QCOMPARE(controller.restartRequested(), restarts);
+    // The device only restarts once the transport lets it go.
+    QCOMPARE(controller.mode(), VirtualController::Mode::Normal);
+}
+
+void TestVirtualController::stringDescriptors_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<int>("length");
+    QTest::addColumn<QByteArray>("expected"); // what lands in the buffer; the rest stays EE
+
+    QTest::newRow("languages") << 0 << 255 << QByteArray("04 03 09 04");
+    QTest::newRow("product, whole") << 2 << 255
+        << QByteArray("1E 03 51 00 52 00 35 00 20 00 43 00 6F 00 6E 00 74 00 72 00 6F 00 6C 00 6C 00 65 00 72 00");
+    QTest::newRow("switch string cut to 14") << 254 << 14
+        << QByteArray("18 03 51 00 52 00 35 00 20 00 73 00 65 00");
+    QTest::newRow("switch string cut to 18") << 254 << 18
+        << QByteArray("18 03 51 00 52 00 35 00 20 00 73 00 65 00 72 00 76 00");
+    QTest::newRow("two bytes: header only") << 1 << 2 << QByteArray("0E 03");
+}
+
+void TestVirtualController::stringDescriptors()
+{
+    QFETCH(int, index);
+    QFETCH(int, length);
+    QFETCH(QByteArray, expected);
+
+    VirtualController controller;
+    std::uint8_t buffer[300];
+    std::memset(buffer, 0xEE, sizeof(buffer));
+    QVERIFY(controller.stringRequest(index, buffer, length));
+    const int size = (expected.size() + 1) / 3;
+    QCOMPARE(hexBytes(buffer, size), expected);
+    QCOMPARE(buffer[size], std::uint8_t(0xEE));
+}
+
+void TestVirtualController::bootloaderStallsStringRequests()
+{
+    VirtualController controller;
+    controller.setMode(VirtualController::Mode::Bootloader);
+    std::uint8_t buffer[32];
+    std::memset(buffer, 0xEE, sizeof(buffer));
+    for (std::uint32_t length : SWITCH_STRING_LENGTHS)
+        QVERIFY(!controller.stringRequest(SWITCH_STRING_INDEX, buffer, length));
+    QVERIFY(!controller.restartRequested());
+    QCOMPARE(hexBytes(buffer, 2), QByteArray("EE EE"));
+
+    // Strings that normal mode does not have stall too, and break the sequence.
+    VirtualController normal;
+    QVERIFY(!normal.stringRequest(77, buffer, 14));
+}
+
+void TestVirtualController::restartIntoBootloader()
+{
+    VirtualController controller;
+    std::uint8_t buffer[32];
+    for (std::uint32_t length : SWITCH_STRING_LENGTHS)
+        controller.stringRequest(SWITCH_STRING_INDEX, buffer, length);
+    QVERIFY(controller.restartRequested());
+    controller.restartIntoBootloader();
+    QVERIFY(!controller.restartRequested());
+    QCOMPARE(controller.mode(), VirtualController::Mode::Bootloader);
+    QCOMPARE(controller.productId(), PID_BOOTLOADER_MODE);
+    QCOMPARE(controller.restartCount(), 1);
+    QCOMPARE(controller.reportedVersion(), std::uint16_t(0x0116));
+}
+
+void TestVirtualController::infoReply_data()
+{
+    QTest::addColumn<int>("identifier");
+    QTest::addColumn<int>("version");
+    QTest::addColumn<QByteArray>("reply");
+
+    const QByteArray zeros = QByteArray(" 00").repeated(56);
+    QTest::newRow("bootloader, 1.16") << 0x006D << 0x0116 << "A5 E1 5A 1E 00 6D 01 16" + zeros;
+    QTest::newRow("blank") << 0x006D << 0xFFFF << "A5 E1 5A 1E 00 6D FF FF" + zeros;
+    QTest::newRow("1.17") << 0x006D << 0x0117 << "A5 E1 5A 1E 00 6D 01 17" + zeros;
+    QTest::newRow("other identifier") << 0x1234 << 0x0200 << "A5 E1 5A 1E 12 34 02 00" + zeros;
+}
+
+void TestVirtualController::infoReply()
+{
+    QFETCH(int, identifier);
+    QFETCH(int, version);
+    QFETCH(QByteArray, reply);
+
+    VirtualController controller;
+    controller.setMode(VirtualController::Mode::Bootloader);
+    controller.setIdentifier(static_cast<std::uint16_t>(identifier));
+    controller.setInstalledVersion(static_cast<std::uint16_t>(version));
+    // The bytes behind the header are whatever the host's buffer held; the reply does not care.
+    controller.receiveOutputReport(command(CMD_GET_INFO, 0x5C).data());
+    QCOMPARE(controller.queuedInputReportCount(), 1);
+    QCOMPARE(takeReply(controller), reply);
+    QVERIFY(!controller.hasInputReport());
+}
+
+void TestVirtualController::ignoresWhatItDoesNotAnswer_data()
+{
+    QTest::addColumn<QByteArray>("report");
+
+    const auto bytes = [](const Data& data) {
+        return QByteArray(reinterpret_cast<const char*>(data.data()), kReportDataSize);
+    };
+    Data badGuard = command(CMD_GET_INFO);
+    badGuard[2] = 0x5B;
+    Data badComplement = command(CMD_GET_INFO);
+    badComplement[3] = 0x1F;
+    Data badLead = command(CMD_GET_INFO);
+    badLead[0] = 0xA4;
+    QTest::newRow("ping") << bytes(command(CMD_PING));
+    QTest::newRow("unknown command") << bytes(command(0xE6));
+    QTest::newRow("wrong guard byte") << bytes(badGuard);
+    QTest::newRow("wrong complement") << bytes(badComplement);
+    QTest::newRow("wrong lead byte") << bytes(badLead);
+    QTest::newRow("zeros") << QByteArray(kReportDataSize, '\0');
+}
+
+void TestVirtualController::ignoresWhatItDoesNotAnswer()
+{
+    QFETCH(QByteArray, report);
+
+    VirtualController controller;
+    controller.setMode(VirtualController::Mode::Bootloader);
+    controller.receiveOutputReport(reinterpret_cast<const std::uint8_t*>(report.constData()));
+    QVERIFY(!controller.hasInputReport());
+    QCOMPARE(controller.receivedReportCount(), 1);
+    QCOMPARE(controller.programmedPageCount(), 0);
+}
+
+void TestVirtualController::normalModeIgnoresReports()
+{
+    VirtualController controller;
+    controller.receiveOutputReport(command(CMD_GET_INFO).data());
+    controller.receiveOutputReport(pageCommand(CMD_SET_PAGE, 0, 0).data());
+    QVERIFY(!controller.hasInputReport());
+    QCOMPARE(controller.receivedReportCount(), 0);
+}
+
+void TestVirtualController::repliesQueueInOrder()
+{
+    VirtualController controller;
+    controller.setMode(VirtualController::Mode::Bootloader);
+    controller.receiveOutputReport(command(CMD_GET_INFO).data());
+    controller.receiveOutputReport(pageCommand(CMD_PAGE_CHECKSUM, 0x2000, PAGE_CHECKSUM_FLAG).data());
+    QCOMPARE(controller.queuedInputReportCount(), 2);
+    QVERIFY(takeReply(controller).startsWith("A5 E1 5A 1E"));
+    QVERIFY(takeReply(controller).startsWith("A5 E5 5A 1A"));
+    QCOMPARE(takeReply(controller), QByteArray("none"));
+}
+
+void TestVirtualController::pageProgramming_data()
+{
+    QTest::addColumn<int>("page");
+    QTest::newRow("first") << 0;
+    QTest::newRow("closing") << int(FIRMWARE_CLOSING_PAGE);
+    QTest::newRow("last, ends at byte 31,231") << int(FIRMWARE_PAGE_COUNT - 1);
+}
+
+void TestVirtualController::pageProgramming()
+{
+    QFETCH(int, page);
+
+    VirtualController controller;
+    controller.setMode(VirtualController::Mode::Bootloader);
+    const std::vector<std::uint8_t> before(controller.flash(), controller.flash() + FIRMWARE_IMAGE_SIZE);
+
+    controller.receiveOutputReport(
+        pageCommand(CMD_SET_PAGE, firmwarePageAddress(page), static_cast<std::uint8_t>(page)).data());
+    QCOMPARE(controller.selectedPage(), page);
+    const QByteArray setPageReply = takeReply(controller);
+    QVERIFY2(setPageReply.startsWith("A5 E3 5A 1C"), setPageReply);
+
+    const auto bytes = pageBytes(page);
+    for (std::size_t chunk = 0; chunk < FIRMWARE_CHUNKS_PER_PAGE; ++chunk) {
+        controller.receiveOutputReport(bytes.data() + chunk * FIRMWARE_CHUNK_SIZE);
+        QVERIFY2(!controller.hasInputReport(), "a data chunk was answered");
+    }
+    // Nothing reaches flash before the page is written.
+    QVERIFY(std::equal(before.begin(), before.end(), controller.flash()));
+    QCOMPARE(controller.programmedPageCount(), 0);
+
+    controller.receiveOutputReport(command(CMD_WRITE_PAGE).data());
+    QVERIFY(takeReply(controller).startsWith("A5 E4 5A 1B"));
+    QCOMPARE(controller.programmedPageCount(), 1);
+    QCOMPARE(controller.programmedPages(), std::vector<int>{page});
+
+    const std::size_t start = firmwarePageAddress(page);
+    const std::size_t end = start + FIRMWARE_PAGE_SIZE;
+    QCOMPARE(hexBytes(controller.flash() + start, FIRMWARE_PAGE_SIZE),
+             hexBytes(bytes.data(), FIRMWARE_PAGE_SIZE));
+    QVERIFY(std::equal(before.begin(), before.begin() + start, controller.flash()));
+    QVERIFY(std::equal(before.begin() + end, before.end(), controller.flash() + end));
+}
+
+void TestVirtualController::chunkThatLooksLikeACommandIsData()
+{
+    VirtualController controller;
+    controller.setMode(VirtualController::Mode::Bootloader);
+    controller.receiveOutputReport(pageCommand(CMD_SET_PAGE, 0x400, 2).data());
+    takeReply(controller);
+    std::array<std::uint8_t, FIRMWARE_PAGE_SIZE> bytes = pageBytes(2);
+    const Data info = command(CMD_GET_INFO);
+    std::copy(info.begin(), info.end(), bytes.begin() + 3 * FIRMWARE_CHUNK_SIZE);
+    for (std::size_t chunk = 0; chunk < FIRMWARE_CHUNKS_PER_PAGE; ++chunk)
+        controller.receiveOutputReport(bytes.data() + chunk * FIRMWARE_CHUNK_SIZE);
+    QVERIFY(!controller.hasInputReport());
+    controller.receiveOutputReport(command(CMD_WRITE_PAGE).data());
+    QCOMPARE(controller.queuedInputReportCount(), 1);
+    QCOMPARE(hexBytes(controller.flash() + 0x400, FIRMWARE_PAGE_SIZE),
+             hexBytes(bytes.data(), FIRMWARE_PAGE_SIZE));
+
+    // The ninth report after SET_PAGE is a command again.
+    controller.takeInputReport(Data().data());
+    controller.receiveOutputReport(info.data());
+    QVERIFY(takeReply(controller).startsWith("A5 E1 5A 1E"));
+}
+
+void TestVirtualController::checksumReplyIsByteSumLittleEndian()
+{
+    VirtualController controller;
+    controller.setMode(VirtualController::Mode::Bootloader);
+    // 512 × 0xFF = 0x0001FE00: needs three bytes, and shows their order.
+    std::array<std::uint8_t, FIRMWARE_PAGE_SIZE> ones;
+    ones.fill(0xFF);
+    programPage(controller, 7, ones);
+    controller.receiveOutputReport(
+        pageCommand(CMD_PAGE_CHECKSUM, firmwarePageAddress(7), PAGE_CHECKSUM_FLAG).data());
+    QCOMPARE(takeReply(controller), "A5 E5 5A 1A 00 FE 01 00" + QByteArray(" 00").repeated(56));
+
+    programPage(controller, 8);
+    std::uint32_t sum = 0;
+    for (std::uint8_t byte : pageBytes(8))
+        sum += byte;
+    QCOMPARE(checksumReply(controller, 8), sum);
+    QCOMPARE(controller.pageSum(8), sum);
+}
+
+void TestVirtualController::wrongChecksumFault()
+{
+    VirtualController controller;
+    controller.setMode(VirtualController::Mode::Bootloader);
+    controller.setWrongChecksumPage(17);
+    programPage(controller, 17);
+    programPage(controller, 18);
+    QCOMPARE(checksumReply(controller, 17), controller.pageSum(17) + 1);
+    QCOMPARE(checksumReply(controller, 18), controller.pageSum(18));
+    controller.setWrongChecksumPage(-1);
+    QCOMPARE(checksumReply(controller, 17), controller.pageSum(17));
+}
+
+void TestVirtualController::pageProgramKeepsDeviceBusy()
+{
+    VirtualController controller;
+    controller.setMode(VirtualController::Mode::Bootloader);
+    controller.setPageProgramMicros(4000);
+    controller.receiveOutputReport(pageCommand(CMD_SET_PAGE, 0, 0).data());
+    QCOMPARE(controller.busyMicrosAfterLastReport(), 0u);
+    for (std::size_t chunk = 0; chunk < FIRMWARE_CHUNKS_PER_PAGE; ++chunk)
+        controller.receiveOutputReport(pageBytes(0).data() + chunk * FIRMWARE_CHUNK_SIZE);
+    QCOMPARE(controller.busyMicrosAfterLastReport(), 0u);
+    controller.receiveOutputReport(command(CMD_WRITE_PAGE).data());
+    QCOMPARE(controller.busyMicrosAfterLastReport(), 4000u);
+    controller.receiveOutputReport(command(CMD_PING).data());
+    QCOMPARE(controller.busyMicrosAfterLastReport(), 0u);
+}
+
+void TestVirtualController::versionModel_data()
+{
+    QTest::addColumn<QVector<int>>("pages");
+    QTest::addColumn<int>("version");
+
+    QVector<int> ascending;
+    for (int page = 0; page < static_cast<int>(FIRMWARE_PAGE_COUNT); ++page)
+        ascending << page;
+    QVector<int> missingOne = allPagesBut16ThenSixteen();
+    missingOne.removeOne(42);
+    QVector<int> sixteenTwice = allPagesBut16ThenSixteen();
+    sixteenTwice.prepend(FIRMWARE_CLOSING_PAGE);
+
+    QTest::newRow("nothing written") << QVector<int>{} << 0x0116;
+    QTest::newRow("one page") << QVector<int>{3} << 0xFFFF;
+    QTest::newRow("closing page alone") << QVector<int>{16} << 0xFFFF;
+    QTest::newRow("all pages, 16 last") << allPagesBut16ThenSixteen() << 0x0117;
+    QTest::newRow("opening 16, all, 16 last") << sixteenTwice << 0x0117;
+    QTest::newRow("all pages in ascending order") << ascending << 0xFFFF;
+    QTest::newRow("one page missing, 16 last") << missingOne << 0xFFFF;
+    QTest::newRow("a page after the closing one")
+        << (allPagesBut16ThenSixteen() << 5) << 0xFFFF;
+}
+
+void TestVirtualController::versionModel()
+{
+    QFETCH(QVector<int>, pages);
+    QFETCH(int, version);
+
+    VirtualController controller;
+    controller.setMode(VirtualController::Mode::Bootloader);
+    for (int page : pages)
+        programPage(controller, page);
+    QCOMPARE(int(controller.reportedVersion()), version);
+    QCOMPARE(controller.programmedPageCount(), pages.size());
+
+    // The info reply carries the same word.
+    controller.receiveOutputReport(command(CMD_GET_INFO).data());
+    Data reply{};
+    QVERIFY(controller.takeInputReport(reply.data()));
+    QCOMPARE(reply[6] * 256 + reply[7], version);
+}
+
+void TestVirtualController::validFirmwareIsInvalidatedByAnyWrite()
+{
+    VirtualController controller;
+    controller.setMode(VirtualController::Mode::Bootloader);
+    controller.setWrittenVersion(0x0200);
+    for (int page : allPagesBut16ThenSixteen())
+        programPage(controller, page);
+    QCOMPARE(controller.reportedVersion(), std::uint16_t(0x0200));
+
+    // A valid release written over needs every page again, not just the closing one.
+    programPage(controller, 30);
+    QCOMPARE(controller.reportedVersion(), std::uint16_t(0xFFFF));
+    programPage(controller, 16);
+    QCOMPARE(controller.reportedVersion(), std::uint16_t(0xFFFF));
+    for (int page : allPagesBut16ThenSixteen())
+        programPage(controller, page);
+    QCOMPARE(controller.reportedVersion(), std::uint16_t(0x0200));
+
+    controller.setInstalledVersion(0xFFFF);
+    QCOMPARE(controller.reportedVersion(), std::uint16_t(0xFFFF));
+    controller.setInstalledVersion(0x0101);
+    QCOMPARE(controller.reportedVersion(), std::uint16_t(0x0101));
+}
+
+QTEST_GUILESS_MAIN(TestVirtualController)
+#include "TestVirtualController.moc"
