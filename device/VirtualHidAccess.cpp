@@ -73,6 +73,7 @@ void VirtualHidAccess::setPlugged(VirtualController& controller, bool plugged)
     } else {
         detach(interface);
         interface.plugged = false;
+        interface.controller->resetTransferState();
     }
 }
 

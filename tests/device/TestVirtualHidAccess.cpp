@@ -1,0 +1,545 @@
+#include <QElapsedTimer>
+#include <QtTest>
+
+#include <array>
+#include <cstring>
+
+#include "TestSupport.h"
+#include "VirtualHidAccess.h"
+
+namespace {
+
+using Report = std::array<std::uint8_t, kReportSize>;
+using Kind = VirtualHidAccess::Transfer::Kind;
+
+Report commandReport(std::uint8_t code, std::uint8_t fill = 0x00)
+{
+    Report report;
+    report.fill(fill);
+    writeCommandHeader(report.data(), static_cast<BootloaderCommand>(code));
+    return report;
+}
+
+// Bus positions 0 foreign, 1 unopenable, 2 controller, 3 foreign.
+struct MixedBus {
+    VirtualHidAccess bus;
+    VirtualController* controller;
+    MixedBus()
+    {
+        bus.addForeignInterface(0x046D, 0xC52B);
+        bus.addUnopenableInterface(0x0079, 0x1836);
+        controller = &bus.addController();
+        bus.addForeignInterface(0x1532, 0x0084);
+    }
+};
+
+// A controller in its bootloader, alone on the bus and open.
+struct BootloaderBus {
+    VirtualHidAccess bus;
+    VirtualController& controller = bus.addController();
+    HidHandle handle = nullptr;
+    BootloaderBus()
+    {
+        controller.setMode(VirtualController::Mode::Bootloader);
+        bus.setReadTimeoutMs(30);
+        handle = bus.openInterface(bus.getHidGuid(), 0);
+        bus.clearTrace();
+    }
+    bool write(const Report& report)
+    {
+        std::uint32_t written = 0;
+        return bus.writeReport(handle, report.data(), &written);
+    }
+    bool read(Report* report)
+    {
+        std::uint32_t read = 0;
+        return bus.readReport(handle, report->data(), &read);
+    }
+};
+
+std::uint32_t idWord(VirtualHidAccess& bus, HidHandle handle)
+{
+    HidAttributes attributes;
+    if (!bus.getAttributes(handle, &attributes))
+        return 0;
+    return hidIdWord(attributes.vendorId, attributes.productId);
+}
+
+bool switchToBootloader(VirtualHidAccess& bus, HidHandle handle)
+{
+    std::uint8_t buffer[kReportSize] = {};
+    for (std::uint32_t length : SWITCH_STRING_LENGTHS) {
+        if (!bus.getIndexedString(handle, SWITCH_STRING_INDEX, buffer, length))
+            return false;
+    }
+    return true;
+}
+
+enum class Fault { FailWrite, FailRead, NeverAnswer, Unplug, Garbage };
+
+} // namespace
+
+Q_DECLARE_METATYPE(Fault)
+
+class TestVirtualHidAccess : public QObject {
+    Q_OBJECT
+
+private slots:
+    void enumeratesInIndexOrder();
+    void handlesAreUniqueAndDieWhenClosed();
+    void restartDropsOffAndReturnsAsBootloader();
+    void stringRequestReachesController();
+    void foreignInterfacesGetNothing();
+    void normalModeRefusesReports();
+    void faultsAtTransferNumber_data();
+    void faultsAtTransferNumber();
+    void failStringRequestDoesNotReachDevice();
+    void faultNumberingRestartsWithTrace();
+    void readTimeoutIsBounded();
+    void latencyIsModelledAndMeasured();
+    void sleepsAndKeys();
+    void traceIsExact();
+    void unplugAndReplugKeepPosition();
+    void demoBus();
+};
+
+void TestVirtualHidAccess::enumeratesInIndexOrder()
+{
+    MixedBus mixed;
+    VirtualHidAccess& bus = mixed.bus;
+    const HidGuid guid = bus.getHidGuid();
+    QCOMPARE(guid.data1, 0x4D1E55B2u);
+    QCOMPARE(guid.data2, std::uint16_t(0xF16F));
+    QCOMPARE(guid.data3, std::uint16_t(0x11CF));
+    QCOMPARE(hexBytes(guid.data4, 8), QByteArray("88 CB 00 11 11 00 00 30"));
+
+    const HidHandle first = bus.openInterface(guid, 0);
+    QVERIFY(first != nullptr && first != INVALID_HID_HANDLE);
+    QCOMPARE(idWord(bus, first), hidIdWord(0x046D, 0xC52B));
+
+    const HidHandle unopenable = bus.openInterface(guid, 1);
+    QCOMPARE(unopenable, INVALID_HID_HANDLE);
+    HidAttributes attributes;
+    QVERIFY(!bus.getAttributes(unopenable, &attributes));
+
+    const HidHandle controller = bus.openInterface(guid, 2);
+    QCOMPARE(idWord(bus, controller), NORMAL_MODE_ID_WORD);
+    const HidHandle last = bus.openInterface(guid, 3);
+    QCOMPARE(idWord(bus, last), hidIdWord(0x1532, 0x0084));
+
+    QCOMPARE(bus.openInterface(guid, 4), HidHandle(nullptr));
+    QCOMPARE(bus.openInterface(guid, 1000), HidHandle(nullptr));
+    QCOMPARE(bus.openHandleCount(), 3);
+    QCOMPARE(bus.foreignOpenCount(), 3);
+    QVERIFY(!bus.reachesHardware());
+
+    bus.closeHandle(unopenable);
+    for (HidHandle handle : {first, controller, last})
+        bus.closeHandle(handle);
+    QCOMPARE(bus.openHandleCount(), 0);
+    QCOMPARE(bus.foreignWriteCount(), 0);
+}
+
+void TestVirtualHidAccess::handlesAreUniqueAndDieWhenClosed()
+{
+    MixedBus mixed;
+    VirtualHidAccess& bus = mixed.bus;
+    const HidGuid guid = bus.getHidGuid();
+    const HidHandle a = bus.openInterface(guid, 2);
+    const HidHandle b = bus.openInterface(guid, 2);
+    const HidHandle c = bus.openInterface(guid, 0);
+    QVERIFY(a != b && a != c && b != c);
+    QCOMPARE(bus.openHandleCount(), 3);
+
+    bus.closeHandle(a);
+    QCOMPARE(bus.openHandleCount(), 2);
+    QCOMPARE(idWord(bus, a), 0u);
+    QCOMPARE(idWord(bus, b), NORMAL_MODE_ID_WORD);
+    std::uint8_t buffer[32];
+    QVERIFY(!bus.getIndexedString(a, 2, buffer, sizeof(buffer)));
+    QVERIFY(bus.getIndexedString(b, 2, buffer, sizeof(buffer)));
+
+    // A handle the bus never gave out, and one closed twice, are refused without harm.
+    QCOMPARE(idWord(bus, reinterpret_cast<HidHandle>(0x1234)), 0u);
+    bus.closeHandle(a);
+    bus.closeHandle(INVALID_HID_HANDLE);
+    QCOMPARE(bus.openHandleCount(), 2);
+
+    // A new open never reuses a closed handle.
+    const HidHandle d = bus.openInterface(guid, 2);
+    QVERIFY(d != a);
+}
+
+void TestVirtualHidAccess::restartDropsOffAndReturnsAsBootloader()
+{
+    MixedBus mixed;
+    VirtualHidAccess& bus = mixed.bus;
+    HidGuid guid = bus.getHidGuid();
+    const HidHandle controller = bus.openInterface(guid, 2);
+    QVERIFY(switchToBootloader(bus, controller));
+
+    // Gone at once: its handle is dead and the foreign interface behind it moves up.
+    QCOMPARE(idWord(bus, controller), 0u);
+    const HidHandle shifted = bus.openInterface(guid, 2);
+    QCOMPARE(idWord(bus, shifted), hidIdWord(0x1532, 0x0084));
+    QCOMPARE(bus.openInterface(guid, 3), HidHandle(nullptr));
+    QCOMPARE(mixed.controller->mode(), VirtualController::Mode::Normal);
+
+    // Back in its bootloader at its old position when the next pass begins.
+    guid = bus.getHidGuid();
+    QCOMPARE(mixed.controller->mode(), VirtualController::Mode::Bootloader);
+    const HidHandle bootloader = bus.openInterface(guid, 2);
+    QCOMPARE(idWord(bus, bootloader), BOOTLOADER_MODE_ID_WORD);
+    QCOMPARE(idWord(bus, bus.openInterface(guid, 3)), hidIdWord(0x1532, 0x0084));
+    QCOMPARE(idWord(bus, controller), 0u);
+    QCOMPARE(mixed.controller->restartCount(), 1);
+
+    // A later pass changes nothing more.
+    bus.getHidGuid();
+    QCOMPARE(mixed.controller->restartCount(), 1);
+    QCOMPARE(idWord(bus, bootloader), BOOTLOADER_MODE_ID_WORD);
+}
+
+void TestVirtualHidAccess::stringRequestReachesController()
+{
+    VirtualHidAccess bus;
+    bus.addController();
+    const HidHandle handle = bus.openInterface(bus.getHidGuid(), 0);
+    std::uint8_t buffer[kReportSize];
+    std::memset(buffer, 0xEE, sizeof(buffer));
+    QVERIFY(bus.getIndexedString(handle, SWITCH_STRING_INDEX, buffer, 14));
+
+    // The text of the 14-byte descriptor without its header; the rest of the buffer is left.
+    QCOMPARE(hexBytes(buffer, 14), QByteArray("51 00 52 00 35 00 20 00 73 00 65 00 EE EE"));
+    const VirtualHidAccess::Transfer& request = bus.trace().back();
+    QCOMPARE(request.kind, Kind::StringRequest);
+    QVERIFY(request.ok);
+    QCOMPARE(request.index, 254);
+    QCOMPARE(request.length, 14u);
+    QCOMPARE(hexBytes(request.bytes.data(), int(request.bytes.size())),
+             QByteArray("51 00 52 00 35 00 20 00 73 00 65 00"));
+    QCOMPARE(bus.stringRequestCount(), 1);
+}
+
+void TestVirtualHidAccess::foreignInterfacesGetNothing()
+{
+    VirtualHidAccess bus;
+    bus.addForeignInterface(0x046D, 0xC52B);
+    bus.setReadTimeoutMs(10);
+    const HidHandle handle = bus.openInterface(bus.getHidGuid(), 0);
+    std::uint8_t buffer[kReportSize] = {};
+    std::uint32_t count = 0;
+    QVERIFY(!bus.getIndexedString(handle, SWITCH_STRING_INDEX, buffer, 14));
+    const Report info = commandReport(CMD_GET_INFO);
+    QVERIFY(!bus.writeReport(handle, info.data(), &count));
+    Report reply;
+    reply.fill(0xCC);
+    QVERIFY(!bus.readReport(handle, reply.data(), &count));
+    QCOMPARE(reply[0], std::uint8_t(0xCC));
+    QCOMPARE(bus.foreignWriteCount(), 3);
+    QCOMPARE(bus.foreignOpenCount(), 1);
+}
+
+void TestVirtualHidAccess::normalModeRefusesReports()
+{
+    VirtualHidAccess bus;
+    VirtualController& controller = bus.addController();
+    const HidHandle handle = bus.openInterface(bus.getHidGuid(), 0);
+    std::uint32_t count = 0;
+    const Report info = commandReport(CMD_GET_INFO);
+    QVERIFY(!bus.writeReport(handle, info.data(), &count));
+    QCOMPARE(controller.receivedReportCount(), 0);
+    QCOMPARE(bus.foreignWriteCount(), 0);
+}
+
+// Three info exchanges, W R W R W R: transfers 1 to 6, writes and reads 1 to 3 each.
+void TestVirtualHidAccess::faultsAtTransferNumber_data()
+{
+    QTest::addColumn<Fault>("fault");
+    QTest::addColumn<int>("number");
+    QTest::addColumn<QByteArray>("garbage");
+    QTest::addColumn<QString>("outcome"); // + succeeded, - failed, per transfer
+    QTest::addColumn<int>("garbageRead"); // the read whose buffer holds the garbage, 0 for none
+    QTest::addColumn<int>("queuedAtEnd");
+    QTest::addColumn<bool>("plugged");
+
+    QByteArray garbage(kReportDataSize, '\0');
+    for (int i = 0; i < garbage.size(); ++i)
+        garbage[i] = char(0xF0 ^ i);
+    QTest::newRow("second write fails") << Fault::FailWrite << 2 << QByteArray() << "++--++" << 0 << 0 << true;
+    QTest::newRow("first write fails") << Fault::FailWrite << 1 << QByteArray() << "--++++" << 0 << 0 << true;
+    // The reply stays queued, so each later read gets the reply to the write before.
+    QTest::newRow("second read fails") << Fault::FailRead << 2 << QByteArray() << "+++-++" << 0 << 1 << true;
+    QTest::newRow("first read never answered") << Fault::NeverAnswer << 1 << QByteArray() << "+-++++" << 0 << 0 << true;
+    QTest::newRow("third read never answered") << Fault::NeverAnswer << 3 << QByteArray() << "+++++-" << 0 << 0 << true;
+    QTest::newRow("unplugged at transfer 3") << Fault::Unplug << 3 << QByteArray() << "++----" << 0 << 0 << false;
+    QTest::newRow("unplugged at transfer 4") << Fault::Unplug << 4 << QByteArray() << "+++---" << 0 << 0 << false;
+    QTest::newRow("unplugged at transfer 1") << Fault::Unplug << 1 << QByteArray() << "------" << 0 << 0 << false;
+    QTest::newRow("garbage of 64 bytes") << Fault::Garbage << 2 << garbage << "++++++" << 2 << 0 << true;
+    QTest::newRow("garbage too short") << Fault::Garbage << 2 << garbage.left(10) << "+++-++" << 0 << 0 << true;
+    QTest::newRow("garbage too long") << Fault::Garbage << 1 << (garbage + "x") << "+-++++" << 0 << 0 << true;
+    QTest::newRow("empty garbage") << Fault::Garbage << 3 << QByteArray() << "+++++-" << 0 << 0 << true;
+}
+
+void TestVirtualHidAccess::faultsAtTransferNumber()
+{
+    QFETCH(Fault, fault);
+    QFETCH(int, number);
+    QFETCH(QByteArray, garbage);
+    QFETCH(QString, outcome);
+    QFETCH(int, garbageRead);
+    QFETCH(int, queuedAtEnd);
+    QFETCH(bool, plugged);
+
+    BootloaderBus rig;
+    switch (fault) {
+    case Fault::FailWrite: rig.bus.failWrite(number); break;
+    case Fault::FailRead: rig.bus.failRead(number); break;
+    case Fault::NeverAnswer: rig.bus.neverAnswerRead(number); break;
+    case Fault::Unplug: rig.bus.unplugAtTransfer(number); break;
+    case Fault::Garbage:
+        rig.bus.garbageReply(number, std::vector<std::uint8_t>(garbage.begin(), garbage.end()));
+        break;
+    }
+
+    QString seen;
+    for (int exchange = 1; exchange <= 3; ++exchange) {
+        // Each info request carries its number, so a reply shows which request it answers.
+        Report info = commandReport(CMD_GET_INFO, static_cast<std::uint8_t>(exchange));
+        seen += rig.write(info) ? '+' : '-';
+
+        Report reply;
+        reply.fill(0xCC);
+        QElapsedTimer timer;
+        timer.start();
+        const bool ok = rig.read(&reply);
+        seen += ok ? '+' : '-';
+        if (!ok) {
+            QCOMPARE(hexBytes(reply.data(), kReportSize), QByteArray("CC").append(QByteArray(" CC").repeated(64)));
+            // Only a read that waits for an answer takes the read timeout.
+            const bool waits = fault == Fault::NeverAnswer || seen.endsWith("--");
+            if (!waits)
+                QVERIFY2(timer.elapsed() < 25, qPrintable(QString::number(timer.elapsed())));
+        } else if (exchange == garbageRead) {
+            QCOMPARE(hexBytes(reply.data() + 1, kReportDataSize),
+                     hexBytes(reinterpret_cast<const std::uint8_t*>(garbage.constData()), kReportDataSize));
+            QCOMPARE(reply[0], std::uint8_t(0));
+        } else {
+            QCOMPARE(hexBytes(reply.data(), 9), QByteArray("00 A5 E1 5A 1E 00 6D 01 16"));
+        }
+    }
+    QCOMPARE(seen, outcome);
+    QCOMPARE(rig.controller.queuedInputReportCount(), queuedAtEnd);
+    QCOMPARE(rig.bus.isPlugged(rig.controller), plugged);
+    QCOMPARE(rig.bus.writeCount(), 3);
+    QCOMPARE(rig.bus.readCount(), 3);
+    QCOMPARE(int(rig.bus.trace().size()), 6);
+    for (int i = 0; i < 6; ++i)
+        QCOMPARE(rig.bus.trace()[i].ok, outcome[i] == '+');
+    // A failed write reaches nothing.
+    int writesDone = 0;
+    for (int i = 0; i < 6; i += 2)
+        writesDone += outcome[i] == '+' ? 1 : 0;
+    QCOMPARE(rig.controller.receivedReportCount(), writesDone);
+    QCOMPARE(int(rig.bus.writtenReports().size()), writesDone);
+}
+
+void TestVirtualHidAccess::failStringRequestDoesNotReachDevice()
+{
+    VirtualHidAccess bus;
+    VirtualController& controller = bus.addController();
+    bus.failStringRequest(2);
+    const HidHandle handle = bus.openInterface(bus.getHidGuid(), 0);
+    std::uint8_t buffer[kReportSize];
+    std::memset(buffer, 0xEE, sizeof(buffer));
+    QVERIFY(bus.getIndexedString(handle, SWITCH_STRING_INDEX, buffer, 14));
+    std::memset(buffer, 0xEE, sizeof(buffer));
+    QVERIFY(!bus.getIndexedString(handle, SWITCH_STRING_INDEX, buffer, 15));
+    QCOMPARE(buffer[0], std::uint8_t(0xEE));
+    // Had the failed request reached the device, 15 would now break the sequence.
+    for (std::uint32_t length : {15u, 16u, 17u, 18u})
+        QVERIFY(bus.getIndexedString(handle, SWITCH_STRING_INDEX, buffer, length));
+    QVERIFY(controller.restartRequested());
+    QCOMPARE(bus.stringRequestCount(), 6);
+    QVERIFY(!bus.trace()[2].ok);
+}
+
+void TestVirtualHidAccess::faultNumberingRestartsWithTrace()
+{
+    BootloaderBus rig;
+    rig.bus.failWrite(2);
+    QVERIFY(rig.write(commandReport(CMD_PING)));
+    rig.bus.clearTrace();
+    QCOMPARE(rig.bus.writeCount(), 0);
+    QVERIFY(rig.bus.trace().empty());
+    QVERIFY(rig.write(commandReport(CMD_PING)));
+    QVERIFY(!rig.write(commandReport(CMD_PING)));
+    QVERIFY(rig.write(commandReport(CMD_PING)));
+
+    rig.bus.failWrite(4);
+    rig.bus.clearFaults();
+    QVERIFY(rig.write(commandReport(CMD_PING)));
+}
+
+void TestVirtualHidAccess::readTimeoutIsBounded()
+{
+    VirtualHidAccess bus;
+    bus.addController().setMode(VirtualController::Mode::Bootloader);
+    const HidHandle handle = bus.openInterface(bus.getHidGuid(), 0);
+    Report reply;
+    std::uint32_t count = 0;
+
+    // The default is the contract's bound: a second, not forever.
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(!bus.readReport(handle, reply.data(), &count));
+    QVERIFY2(timer.elapsed() >= qint64(kReportReadTimeoutMs) && timer.elapsed() < 2000,
+             qPrintable(QString::number(timer.elapsed())));
+
+    bus.setReadTimeoutMs(40);
+    timer.restart();
+    QVERIFY(!bus.readReport(handle, reply.data(), &count));
+    QVERIFY2(timer.elapsed() >= 40 && timer.elapsed() < 500, qPrintable(QString::number(timer.elapsed())));
+}
+
+void TestVirtualHidAccess::latencyIsModelledAndMeasured()
+{
+    BootloaderBus rig;
+    rig.bus.setLatency(2000, 15000);
+    QElapsedTimer timer;
+    timer.start();
+    Report report = commandReport(CMD_SET_PAGE);
+    writePageArguments(report.data(), 0, 0);
+    QVERIFY(rig.write(report));
+    QVERIFY(rig.read(&report));
+    for (int chunk = 0; chunk < 8; ++chunk)
+        QVERIFY(rig.write(report));
+    writeCommandHeader(report.data(), CMD_WRITE_PAGE);
+    QVERIFY(rig.write(report));
+    QVERIFY(rig.read(&report));
+    const qint64 elapsedNanos = timer.nsecsElapsed();
+
+    // 12 transfers of 2 ms and one page program of 15 ms before the last reply.
+    const std::uint64_t modelled = rig.bus.modelledDelayNanos();
+    QVERIFY2(modelled >= 39000000ull, qPrintable(QString::number(modelled)));
+    QVERIFY2(modelled <= std::uint64_t(elapsedNanos), qPrintable(QString::number(modelled)));
+    QVERIFY2(elapsedNanos < 200000000, qPrintable(QString::number(elapsedNanos)));
+}
+
+void TestVirtualHidAccess::sleepsAndKeys()
+{
+    VirtualHidAccess bus;
+    QElapsedTimer timer;
+    timer.start();
+    bus.sleepMs(30);
+    QVERIFY(timer.elapsed() >= 30);
+    bus.setRealSleeps(false);
+    timer.restart();
+    bus.sleepMs(5000);
+    QVERIFY(timer.elapsed() < 1000);
+    QCOMPARE(bus.sleptMs(), std::uint64_t(5030));
+
+    QVERIFY(!bus.isKeyHeld(HidKey::LeftShift));
+    bus.setKeyHeld(HidKey::RightShift, true);
+    QVERIFY(!bus.isKeyHeld(HidKey::LeftShift));
+    QVERIFY(bus.isKeyHeld(HidKey::RightShift));
+    bus.setKeyHeld(HidKey::RightShift, false);
+    QVERIFY(!bus.isKeyHeld(HidKey::RightShift));
+    QCOMPARE(bus.keyQueries(HidKey::LeftShift), 2);
+    QCOMPARE(bus.keyQueries(HidKey::RightShift), 2);
+}
+
+void TestVirtualHidAccess::traceIsExact()
+{
+    VirtualHidAccess bus;
+    bus.addForeignInterface(0x046D, 0xC52B);
+    bus.addController().setMode(VirtualController::Mode::Bootloader);
+    const HidGuid guid = bus.getHidGuid();
+    const HidHandle handle = bus.openInterface(guid, 1);
+    Report info = commandReport(CMD_GET_INFO, 0x42);
+    info[64] = 0x99;
+    std::uint32_t count = 0;
+    QVERIFY(bus.writeReport(handle, info.data(), &count));
+    QCOMPARE(count, std::uint32_t(kReportSize));
+    Report reply;
+    reply.fill(0xCC);
+    QVERIFY(bus.readReport(handle, reply.data(), &count));
+    bus.closeHandle(handle);
+    QCOMPARE(bus.openInterface(guid, 2), HidHandle(nullptr));
+
+    const auto& trace = bus.trace();
+    QCOMPARE(int(trace.size()), 5);
+    QCOMPARE(trace[0].kind, Kind::Open);
+    QVERIFY(trace[0].ok);
+    QCOMPARE(trace[0].index, 1);
+    QCOMPARE(trace[1].kind, Kind::Write);
+    QCOMPARE(hexBytes(trace[1].bytes.data(), int(trace[1].bytes.size())),
+             hexBytes(info.data(), kReportSize));
+    QCOMPARE(trace[1].index, 1);
+    QCOMPARE(trace[2].kind, Kind::Read);
+    QCOMPARE(hexBytes(trace[2].bytes.data(), int(trace[2].bytes.size())),
+             hexBytes(reply.data(), kReportSize));
+    QCOMPARE(hexBytes(reply.data(), 9), QByteArray("00 A5 E1 5A 1E 00 6D 01 16"));
+    QCOMPARE(trace[3].kind, Kind::Close);
+    QVERIFY(trace[3].ok);
+    QCOMPARE(trace[4].kind, Kind::Open);
+    QVERIFY(!trace[4].ok);
+    QCOMPARE(trace[4].index, 2);
+
+    const auto written = bus.writtenReports();
+    QCOMPARE(int(written.size()), 1);
+    QVERIFY(std::equal(written[0].begin(), written[0].end(), info.begin()));
+    QCOMPARE(bus.writeCount(), 1);
+    QCOMPARE(bus.readCount(), 1);
+}
+
+void TestVirtualHidAccess::unplugAndReplugKeepPosition()
+{
+    MixedBus mixed;
+    VirtualHidAccess& bus = mixed.bus;
+    mixed.controller->setMode(VirtualController::Mode::Bootloader);
+    HidGuid guid = bus.getHidGuid();
+    const HidHandle handle = bus.openInterface(guid, 2);
+    std::uint32_t count = 0;
+    const Report info = commandReport(CMD_GET_INFO);
+    QVERIFY(bus.writeReport(handle, info.data(), &count));
+
+    bus.setPlugged(*mixed.controller, false);
+    QVERIFY(!bus.isPlugged(*mixed.controller));
+    QCOMPARE(idWord(bus, handle), 0u);
+    QCOMPARE(idWord(bus, bus.openInterface(guid, 2)), hidIdWord(0x1532, 0x0084));
+    QCOMPARE(bus.openInterface(guid, 3), HidHandle(nullptr));
+
+    bus.setPlugged(*mixed.controller, true);
+    guid = bus.getHidGuid();
+    const HidHandle again = bus.openInterface(guid, 2);
+    QCOMPARE(idWord(bus, again), BOOTLOADER_MODE_ID_WORD);
+    // The old handle stays dead, and the reply queued before the unplug is gone.
+    QCOMPARE(idWord(bus, handle), 0u);
+    QVERIFY(!mixed.controller->hasInputReport());
+    QCOMPARE(bus.controllerCount(), 1);
+    QCOMPARE(&bus.controller(0), mixed.controller);
+}
+
+void TestVirtualHidAccess::demoBus()
+{
+    const std::unique_ptr<VirtualHidAccess> bus = VirtualHidAccess::createDemoBus();
+    const HidGuid guid = bus->getHidGuid();
+    std::vector<std::uint32_t> ids;
+    for (std::uint32_t index = 0;; ++index) {
+        const HidHandle handle = bus->openInterface(guid, index);
+        if (!handle)
+            break;
+        ids.push_back(idWord(*bus, handle));
+        bus->closeHandle(handle);
+    }
+    QCOMPARE(int(ids.size()), 3);
+    QVERIFY(ids[0] != NORMAL_MODE_ID_WORD && ids[1] != NORMAL_MODE_ID_WORD);
+    QCOMPARE(ids[2], NORMAL_MODE_ID_WORD);
+    QCOMPARE(bus->controller(0).reportedVersion(), std::uint16_t(0x0116));
+    QCOMPARE(bus->controller(0).pageProgramMicros(), 4000u);
+    QVERIFY(!bus->reachesHardware());
+}
+
+QTEST_GUILESS_MAIN(TestVirtualHidAccess)
+#include "TestVirtualHidAccess.moc"
