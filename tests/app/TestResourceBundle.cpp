@@ -1,0 +1,368 @@
+#include <algorithm>
+
+#include <QByteArray>
+#include <QColor>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QImageReader>
+#include <QResource>
+#include <QScopeGuard>
+#include <QSize>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QtEndian>
+#include <QtTest>
+
+namespace {
+
+enum class Kind { Rgba, RgbaInterlaced, Palette, Icon };
+
+const QString g_res = QStringLiteral(":/image/res/");
+
+struct PngHeader
+{
+    bool valid = false;
+    quint32 width = 0;
+    quint32 height = 0;
+    int bitDepth = 0;
+    int colourType = 0;
+    int interlace = 0;
+};
+
+// IHDR is always the first chunk, straight after the 8-byte signature.
+PngHeader pngHeader(const QByteArray& data)
+{
+    PngHeader header;
+    if (data.size() < 33 || !data.startsWith("\x89PNG\r\n\x1a\n") || data.mid(12, 4) != "IHDR")
+        return header;
+    const auto* ihdr = reinterpret_cast<const uchar*>(data.constData()) + 16;
+    header.valid = true;
+    header.width = qFromBigEndian<quint32>(ihdr);
+    header.height = qFromBigEndian<quint32>(ihdr + 4);
+    header.bitDepth = ihdr[8];
+    header.colourType = ihdr[9];
+    header.interlace = ihdr[12];
+    return header;
+}
+
+bool hasPngChunk(const QByteArray& data, const QByteArray& type)
+{
+    int offset = 8;
+    while (offset + 8 <= data.size()) {
+        const quint32 length = qFromBigEndian<quint32>(data.constData() + offset);
+        if (data.mid(offset + 4, 4) == type)
+            return true;
+        offset += 12 + int(length);
+    }
+    return false;
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+quint16 le16(const QByteArray& data, int offset)
+{
+    return qFromLittleEndian<quint16>(data.constData() + offset);
+}
+
+quint32 le32(const QByteArray& data, int offset)
+{
+    return qFromLittleEndian<quint32>(data.constData() + offset);
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Kind)
+
+// The bundle's own registration, outside any namespace as the resource macros require.
+static void unregisterBundle()
+{
+    Q_CLEANUP_RESOURCE(image);
+}
+
+static void registerBundle()
+{
+    Q_INIT_RESOURCE(image);
+}
+
+class TestResourceBundle : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void loadsWithFormatAndSize_data() { addRows(); }
+    void loadsWithFormatAndSize();
+    void pngLayout_data() { addRows(false); }
+    void pngLayout();
+    void storage_data() { addRows(); }
+    void storage();
+    void notBlank_data() { addRows(); }
+    void notBlank();
+
+    void statesDiffer_data();
+    void statesDiffer();
+
+    void treeHoldsExactlyTheTenFiles();
+    void iconHasOneClassicEntry();
+
+private:
+    void addRows(bool withIcon = true);
+
+    QTemporaryDir m_elsewhere;
+};
+
+void TestResourceBundle::initTestCase()
+{
+    // Nothing may depend on the working directory, so run from one that holds nothing.
+    QVERIFY(m_elsewhere.isValid());
+    QVERIFY(QDir::setCurrent(m_elsewhere.path()));
+    QVERIFY(QDir::current().entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
+}
+
+void TestResourceBundle::addRows(bool withIcon)
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("format");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<Kind>("kind");
+    QTest::addColumn<bool>("compressed");
+
+    const QSize skin(310, 129);
+    QTest::newRow("Update_Normal_1") << "Update_Normal_1.png" << QByteArray("png") << skin << Kind::Rgba << true;
+    QTest::newRow("Update_Focous_1") << "Update_Focous_1.png" << QByteArray("png") << skin << Kind::Rgba << true;
+    QTest::newRow("Update_Press_1") << "Update_Press_1.png" << QByteArray("png") << skin << Kind::Rgba << true;
+    QTest::newRow("finish_normal") << "finish_normal.png" << QByteArray("png") << skin << Kind::Rgba << false;
+    QTest::newRow("finish_focous") << "finish_focous.png" << QByteArray("png") << skin << Kind::Rgba << false;
+    QTest::newRow("finish_press") << "finish_press.png" << QByteArray("png") << skin << Kind::Rgba << false;
+    if (withIcon)
+        QTest::newRow("logo.ico") << "logo.ico" << QByteArray("ico") << QSize(152, 152) << Kind::Icon << true;
+    QTest::newRow("logo.png") << "logo.png" << QByteArray("png") << QSize(363, 268) << Kind::RgbaInterlaced << false;
+    QTest::newRow("QR5CTRL") << "QR5CTRL.png" << QByteArray("png") << QSize(433, 320) << Kind::Rgba << true;
+    QTest::newRow("QR5START") << "QR5START.png" << QByteArray("png") << QSize(1671, 1211) << Kind::Palette << false;
+}
+
+void TestResourceBundle::loadsWithFormatAndSize()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, format);
+    QFETCH(QSize, size);
+    QFETCH(Kind, kind);
+
+    QImageReader reader(g_res + name);
+    QCOMPARE(reader.format(), format);
+    QCOMPARE(reader.size(), size);
+    const QImage image = reader.read();
+    QVERIFY2(!image.isNull(), qPrintable(reader.errorString()));
+    QCOMPARE(image.size(), size);
+    QVERIFY(image.hasAlphaChannel());
+
+    if (kind == Kind::Palette) {
+        QCOMPARE(image.format(), QImage::Format_Indexed8);
+        const QVector<QRgb> table = image.colorTable();
+        QVERIFY(table.size() > 2);
+        QVERIFY(std::any_of(table.begin(), table.end(), [](QRgb c) { return qAlpha(c) == 0; }));
+        QVERIFY(std::any_of(table.begin(), table.end(),
+                            [](QRgb c) { return qAlpha(c) > 0 && qAlpha(c) < 255; }));
+    }
+}
+
+void TestResourceBundle::pngLayout()
+{
+    QFETCH(QString, name);
+    QFETCH(QSize, size);
+    QFETCH(Kind, kind);
+
+    const QByteArray data = readAll(g_res + name);
+    const PngHeader header = pngHeader(data);
+    QVERIFY(header.valid);
+    QCOMPARE(QSize(int(header.width), int(header.height)), size);
+    QCOMPARE(header.bitDepth, 8);
+    QCOMPARE(header.colourType, kind == Kind::Palette ? 3 : 6);
+    QCOMPARE(header.interlace, kind == Kind::RgbaInterlaced ? 1 : 0);
+    QCOMPARE(hasPngChunk(data, "tRNS"), kind == Kind::Palette);
+    QVERIFY(hasPngChunk(data, "IEND"));
+}
+
+void TestResourceBundle::storage()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, compressed);
+
+    const QResource resource(g_res + name);
+    QVERIFY(resource.isValid());
+    QVERIFY(!QFileInfo(g_res + name).isDir());
+    QCOMPARE(resource.compressionAlgorithm(),
+             compressed ? QResource::ZlibCompression : QResource::NoCompression);
+
+    // Compressed entries hold qCompress's form: the big-endian length, then a zlib stream.
+    const QByteArray stored(reinterpret_cast<const char*>(resource.data()), int(resource.size()));
+    const QByteArray contents = readAll(g_res + name);
+    QCOMPARE(resource.uncompressedSize(), qint64(contents.size()));
+    if (compressed) {
+        QCOMPARE(qFromBigEndian<quint32>(stored.constData()), quint32(contents.size()));
+        QVERIFY(stored.size() < contents.size());
+        QVERIFY(qUncompress(stored) == contents);
+    } else {
+        QVERIFY(stored == contents);
+    }
+}
+
+void TestResourceBundle::notBlank()
+{
+    QFETCH(QString, name);
+
+    // Every picture sits on a transparent ground and draws something solid on it.
+    const QImage image = QImage(g_res + name).convertToFormat(QImage::Format_ARGB32);
+    QVERIFY(!image.isNull());
+    QCOMPARE(qAlpha(image.pixel(0, 0)), 0);
+    QCOMPARE(qAlpha(image.pixel(image.width() - 1, 0)), 0);
+    qint64 opaque = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            opaque += qAlpha(line[x]) == 255;
+    }
+    const qint64 area = qint64(image.width()) * image.height();
+    QVERIFY2(opaque * 10 > area, qPrintable(QStringLiteral("%1 of %2 pixels opaque").arg(opaque).arg(area)));
+}
+
+void TestResourceBundle::statesDiffer_data()
+{
+    QTest::addColumn<QStringList>("names");
+    QTest::newRow("Update") << QStringList{"Update_Normal_1.png", "Update_Focous_1.png", "Update_Press_1.png"};
+    QTest::newRow("finish") << QStringList{"finish_normal.png", "finish_focous.png", "finish_press.png"};
+}
+
+void TestResourceBundle::statesDiffer()
+{
+    QFETCH(QStringList, names);
+
+    // Hover and press must show, so no two states may look nearly alike.
+    QVector<QImage> images;
+    for (const QString& name : names)
+        images.append(QImage(g_res + name).convertToFormat(QImage::Format_ARGB32));
+    for (int a = 0; a < images.size(); ++a) {
+        for (int b = a + 1; b < images.size(); ++b) {
+            QCOMPARE(images[a].size(), images[b].size());
+            int differing = 0;
+            for (int y = 0; y < images[a].height(); ++y) {
+                for (int x = 0; x < images[a].width(); ++x) {
+                    const QColor p = QColor::fromRgba(images[a].pixel(x, y));
+                    const QColor q = QColor::fromRgba(images[b].pixel(x, y));
+                    const int distance = qAbs(p.red() - q.red()) + qAbs(p.green() - q.green())
+                                         + qAbs(p.blue() - q.blue()) + qAbs(p.alpha() - q.alpha());
+                    differing += distance > 48;
+                }
+            }
+            const int area = images[a].width() * images[a].height();
+            QVERIFY2(differing * 5 > area,
+                     qPrintable(names[a] + " and " + names[b] + QStringLiteral(" differ in only %1 pixels").arg(differing)));
+        }
+    }
+}
+
+void TestResourceBundle::treeHoldsExactlyTheTenFiles()
+{
+    const QDir::Filters everything = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
+
+    // Qt registers trees of its own under the root; taking ours away shows which entries it adds.
+    const QStringList root = QDir(QStringLiteral(":/")).entryList(everything, QDir::Name);
+    unregisterBundle();
+    auto reregister = qScopeGuard(registerBundle);
+    const QStringList withoutBundle = QDir(QStringLiteral(":/")).entryList(everything, QDir::Name);
+    QVERIFY(!QFile::exists(g_res + "logo.png"));
+    registerBundle();
+    reregister.dismiss();
+    QStringList added = root;
+    for (const QString& entry : withoutBundle)
+        added.removeAll(entry);
+    QCOMPARE(added, QStringList{"image"});
+    QCOMPARE(QDir(QStringLiteral(":/")).entryList(everything, QDir::Name), root);
+    QCOMPARE(QDir(QStringLiteral(":/image")).entryList(everything, QDir::Name), QStringList{"res"});
+
+    const QStringList expected{"QR5CTRL.png", "QR5START.png", "Update_Focous_1.png",
+                               "Update_Normal_1.png", "Update_Press_1.png", "finish_focous.png",
+                               "finish_normal.png", "finish_press.png", "logo.ico", "logo.png"};
+    QDir res(QStringLiteral(":/image/res"));
+    res.setSorting(QDir::Name | QDir::IgnoreCase);
+    QStringList files = res.entryList(QDir::Files | QDir::Hidden | QDir::System);
+    files.sort(Qt::CaseSensitive);
+    QCOMPARE(files, expected);
+    QVERIFY(res.entryList(QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot).isEmpty());
+
+    // Paths are case-sensitive.
+    QVERIFY(!QFile::exists(QStringLiteral(":/image/res/qr5ctrl.png")));
+    QVERIFY(!QFile::exists(QStringLiteral(":/image/res/Logo.png")));
+}
+
+void TestResourceBundle::iconHasOneClassicEntry()
+{
+    const QByteArray ico = readAll(g_res + "logo.ico");
+    constexpr int directorySize = 6 + 16;
+    constexpr int width = 152;
+    constexpr int xorSize = width * width * 4;
+    constexpr int maskStride = (width + 31) / 32 * 4;
+    constexpr int imageSize = 40 + xorSize + maskStride * width;
+    QCOMPARE(imageSize, 95496);
+    QCOMPARE(ico.size(), directorySize + imageSize);
+
+    // ICONDIR and its one ICONDIRENTRY.
+    QCOMPARE(le16(ico, 0), quint16(0));
+    QCOMPARE(le16(ico, 2), quint16(1));
+    QCOMPARE(le16(ico, 4), quint16(1));
+    QCOMPARE(quint8(ico[6]), quint8(width));
+    QCOMPARE(quint8(ico[7]), quint8(width));
+    QCOMPARE(quint8(ico[8]), quint8(0));
+    QCOMPARE(le16(ico, 10), quint16(1));
+    QCOMPARE(le16(ico, 12), quint16(32));
+    QCOMPARE(le32(ico, 14), quint32(imageSize));
+    QCOMPARE(le32(ico, 18), quint32(directorySize));
+
+    // BITMAPINFOHEADER: the height counts the colour rows and the mask rows.
+    const int dib = directorySize;
+    QCOMPARE(le32(ico, dib), quint32(40));
+    QCOMPARE(qint32(le32(ico, dib + 4)), width);
+    QCOMPARE(qint32(le32(ico, dib + 8)), 2 * width);
+    QCOMPARE(le16(ico, dib + 12), quint16(1));
+    QCOMPARE(le16(ico, dib + 14), quint16(32));
+    QCOMPARE(le32(ico, dib + 16), quint32(0));
+
+    // The AND mask marks exactly the fully transparent pixels, for shells that ignore alpha.
+    const int colours = dib + 40;
+    const int mask = colours + xorSize;
+    int transparent = 0;
+    for (int row = 0; row < width; ++row) {
+        for (int x = 0; x < width; ++x) {
+            const int alpha = quint8(ico[colours + (row * width + x) * 4 + 3]);
+            const bool masked = quint8(ico[mask + row * maskStride + x / 8]) & (0x80 >> (x % 8));
+            QCOMPARE(masked, alpha == 0);
+            transparent += alpha == 0;
+        }
+    }
+    QVERIFY(transparent > 0);
+
+    // Bottom-up BGRA, the same picture that Qt's icon reader decodes.
+    QImageReader reader(g_res + "logo.ico");
+    QCOMPARE(reader.imageCount(), 1);
+    const QImage image = reader.read().convertToFormat(QImage::Format_ARGB32);
+    QCOMPARE(image.size(), QSize(width, width));
+    for (int row = 0; row < width; ++row) {
+        for (int x = 0; x < width; ++x) {
+            const auto* bgra = reinterpret_cast<const uchar*>(ico.constData()) + colours + (row * width + x) * 4;
+            const QRgb pixel = image.pixel(x, width - 1 - row);
+            QCOMPARE(qAlpha(pixel), int(bgra[3]));
+            if (bgra[3] == 255)
+                QCOMPARE(pixel, qRgba(bgra[2], bgra[1], bgra[0], 255));
+        }
+    }
+}
+
+QTEST_GUILESS_MAIN(TestResourceBundle)
+#include "TestResourceBundle.moc"
