@@ -1,0 +1,285 @@
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <array>
+
+#include "FirmwareImage.h"
+#include "VirtualController.h"
+
+namespace {
+
+const QString g_tool = QStringLiteral(LUMARO_EMBED_TOOL);
+
+struct ToolRun {
+    bool started = false;
+    int exitCode = -1;
+    QString errors;
+};
+
+ToolRun runTool(const QStringList& arguments)
+{
+    QProcess process;
+    process.start(g_tool, arguments);
+    ToolRun run;
+    run.started = process.waitForStarted(10000) && process.waitForFinished(60000);
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.errors = QString::fromLocal8Bit(process.readAllStandardError());
+    return run;
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeAll(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// The bytes of g_firmware_image as a generated source spells them.
+QByteArray embeddedBytes(const QByteArray& source)
+{
+    const int start = source.indexOf("= {");
+    const int end = source.indexOf("};", start);
+    if (start < 0 || end < 0)
+        return "no array";
+    QByteArray bytes;
+    const QRegularExpression byte(QStringLiteral("0x([0-9A-F]{2}),"));
+    auto matches = byte.globalMatch(QString::fromLatin1(source.mid(start, end - start)));
+    while (matches.hasNext())
+        bytes.append(char(matches.next().captured(1).toUInt(nullptr, 16)));
+    return bytes;
+}
+
+std::uint32_t byteSum(const QByteArray& bytes, int page)
+{
+    std::uint32_t sum = 0;
+    for (int i = 0; i < int(FIRMWARE_PAGE_SIZE); ++i)
+        sum += std::uint8_t(bytes[page * int(FIRMWARE_PAGE_SIZE) + i]);
+    return sum;
+}
+
+enum class Change { None, Truncate, Append, Empty, BumpPage37, SwapWithinPage5, Missing };
+
+} // namespace
+
+Q_DECLARE_METATYPE(Change)
+
+class TestFirmwareImage : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void checksumTable();
+    void chunkLayout();
+    void standInFlag();
+    void embeddedPagesSumToTable();
+    void embeddedImageVerifiesOnController();
+    void tool_data();
+    void tool();
+    void toolIsDeterministic();
+
+private:
+    QTemporaryDir m_dir;
+    QByteArray m_standIn;
+};
+
+void TestFirmwareImage::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    const QString path = m_dir.filePath("stand-in.bin");
+    const ToolRun run = runTool({"--write-stand-in", path});
+    QVERIFY2(run.started && run.exitCode == 0, qPrintable(run.errors));
+    m_standIn = readAll(path);
+    QCOMPARE(m_standIn.size(), int(FIRMWARE_IMAGE_SIZE));
+}
+
+void TestFirmwareImage::checksumTable()
+{
+    QCOMPARE(sizeof(g_page_checksums) / sizeof(g_page_checksums[0]), std::size_t(62));
+    QCOMPARE(g_page_checksums[0], 0x8835u);
+    QCOMPARE(g_page_checksums[FIRMWARE_CLOSING_PAGE], 0xADCCu);
+    QCOMPARE(g_page_checksums[59], 0x4824u);
+    QCOMPARE(g_page_checksums[60], 0x10B0u);
+    QCOMPARE(g_page_checksums[61], 0u);
+}
+
+void TestFirmwareImage::chunkLayout()
+{
+    QCOMPARE(FIRMWARE_IMAGE_SIZE, std::size_t(31232));
+    QCOMPARE(FIRMWARE_CHUNKS_PER_PAGE, std::size_t(8));
+    QCOMPARE(firmwarePageAddress(FIRMWARE_CLOSING_PAGE), 0x2000u);
+    // Chunk 7 of page 60 ends with the image's last byte.
+    const std::size_t lastChunkEnd = firmwarePageAddress(60) + 7 * FIRMWARE_CHUNK_SIZE + FIRMWARE_CHUNK_SIZE - 1;
+    QCOMPARE(lastChunkEnd, std::size_t(31231));
+    QCOMPARE(lastChunkEnd, sizeof(g_firmware_image) - 1);
+}
+
+void TestFirmwareImage::standInFlag()
+{
+    QCOMPARE(g_firmware_is_stand_in, LUMARO_EXPECT_STAND_IN);
+    const QByteArray embedded(reinterpret_cast<const char*>(g_firmware_image), int(FIRMWARE_IMAGE_SIZE));
+    QCOMPARE(embedded == m_standIn, g_firmware_is_stand_in);
+}
+
+void TestFirmwareImage::embeddedPagesSumToTable()
+{
+    if (!LUMARO_EXPECT_PAGE_SUMS)
+        QSKIP("built with LUMARO_SKIP_PAGE_SUM_CHECK");
+    const QByteArray embedded(reinterpret_cast<const char*>(g_firmware_image), int(FIRMWARE_IMAGE_SIZE));
+    for (int page = 0; page < int(FIRMWARE_PAGE_COUNT); ++page) {
+        QVERIFY2(byteSum(embedded, page) == g_page_checksums[page],
+                 qPrintable(QString("page %1 sums to %2").arg(page).arg(byteSum(embedded, page), 0, 16)));
+    }
+    // Not a constant fill: a stand-in must not pass for blank or patterned flash.
+    QVERIFY(embedded.count(embedded.at(0)) < embedded.size() / 16);
+}
+
+// The updater's page order on the controller model: the checksums it reports agree with the
+// table, and the firmware ends up valid with the embedded version.
+void TestFirmwareImage::embeddedImageVerifiesOnController()
+{
+    if (!LUMARO_EXPECT_PAGE_SUMS)
+        QSKIP("built with LUMARO_SKIP_PAGE_SUM_CHECK");
+    VirtualController controller;
+    controller.setMode(VirtualController::Mode::Bootloader);
+    controller.setInstalledVersion(0xFFFF);
+    const auto send = [&](std::uint8_t code, int page, std::uint8_t last) {
+        std::array<std::uint8_t, kReportSize> report{};
+        writeCommandHeader(report.data(), static_cast<BootloaderCommand>(code));
+        writePageArguments(report.data(), firmwarePageAddress(page), last);
+        controller.receiveOutputReport(report.data() + 1);
+        std::array<std::uint8_t, kReportSize> reply{};
+        controller.takeInputReport(reply.data() + 1);
+        return checksumReplyValue(reply.data());
+    };
+    const auto sendChunks = [&](int page) {
+        for (std::size_t chunk = 0; chunk < FIRMWARE_CHUNKS_PER_PAGE; ++chunk)
+            controller.receiveOutputReport(g_firmware_image + firmwarePageAddress(page) + chunk * FIRMWARE_CHUNK_SIZE);
+    };
+    send(CMD_SET_PAGE, FIRMWARE_CLOSING_PAGE, FIRMWARE_CLOSING_PAGE);
+    sendChunks(FIRMWARE_CLOSING_PAGE);
+    std::vector<int> order;
+    for (int page = 0; page < int(FIRMWARE_PAGE_COUNT); ++page) {
+        if (page != FIRMWARE_CLOSING_PAGE)
+            order.push_back(page);
+    }
+    order.push_back(FIRMWARE_CLOSING_PAGE);
+    for (int page : order) {
+        send(CMD_SET_PAGE, page, static_cast<std::uint8_t>(page));
+        sendChunks(page);
+        send(CMD_WRITE_PAGE, page, static_cast<std::uint8_t>(page));
+        QCOMPARE(send(CMD_PAGE_CHECKSUM, page, PAGE_CHECKSUM_FLAG), g_page_checksums[page]);
+    }
+    QCOMPARE(controller.reportedVersion(), std::uint16_t(EMBEDDED_FIRMWARE_VERSION));
+    QVERIFY(std::equal(g_firmware_image, g_firmware_image + FIRMWARE_IMAGE_SIZE, controller.flash()));
+}
+
+void TestFirmwareImage::tool_data()
+{
+    QTest::addColumn<Change>("change");
+    QTest::addColumn<bool>("skipPageSums");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QStringList>("messages");
+    QTest::addColumn<QStringList>("absent");
+
+    QTest::newRow("one byte short") << Change::Truncate << false << false
+        << QStringList{"is 31231 bytes", "exactly 31232 bytes"} << QStringList{};
+    QTest::newRow("one byte long, sums not checked") << Change::Append << true << false
+        << QStringList{"is 31233 bytes"} << QStringList{};
+    QTest::newRow("empty") << Change::Empty << false << false
+        << QStringList{"is 0 bytes"} << QStringList{};
+    QTest::newRow("missing") << Change::Missing << false << false
+        << QStringList{"cannot read"} << QStringList{};
+    QTest::newRow("page 37 does not sum to its entry") << Change::BumpPage37 << false << false
+        << QStringList{"page 37 of", "sums to 0xC66D", "expects 0xC66C", "LUMARO_SKIP_PAGE_SUM_CHECK"}
+        << QStringList{"page 36", "page 38"};
+    QTest::newRow("the stand-in") << Change::None << false << false
+        << QStringList{"stand-in"} << QStringList{"page "};
+    QTest::newRow("the stand-in, sums not checked") << Change::None << true << false
+        << QStringList{"stand-in"} << QStringList{};
+    QTest::newRow("page 37 off, sums not checked") << Change::BumpPage37 << true << true
+        << QStringList{} << QStringList{};
+    QTest::newRow("bytes moved within a page") << Change::SwapWithinPage5 << false << true
+        << QStringList{} << QStringList{};
+}
+
+void TestFirmwareImage::tool()
+{
+    QFETCH(Change, change);
+    QFETCH(bool, skipPageSums);
+    QFETCH(bool, accepted);
+    QFETCH(QStringList, messages);
+    QFETCH(QStringList, absent);
+
+    QByteArray image = m_standIn;
+    switch (change) {
+    case Change::None:
+    case Change::Missing:
+        break;
+    case Change::Truncate: image.chop(1); break;
+    case Change::Append: image.append('\0'); break;
+    case Change::Empty: image.clear(); break;
+    case Change::BumpPage37: {
+        int i = 37 * int(FIRMWARE_PAGE_SIZE);
+        while (std::uint8_t(image[i]) == 0xFF)
+            ++i;
+        image[i] = char(image[i] + 1);
+        QCOMPARE(byteSum(image, 37), 0xC66Du);
+        break;
+    }
+    case Change::SwapWithinPage5: {
+        int i = 5 * int(FIRMWARE_PAGE_SIZE);
+        while (image[i] == image[i + 1])
+            ++i;
+        const char moved = image[i];
+        image[i] = image[i + 1];
+        image[i + 1] = moved;
+        break;
+    }
+    }
+    const QString imagePath = m_dir.filePath(QString("image-%1.bin").arg(QTest::currentDataTag()).replace(' ', '-'));
+    if (change != Change::Missing)
+        QVERIFY(writeAll(imagePath, image));
+    const QString output = m_dir.filePath("out.cpp");
+    QFile::remove(output);
+
+    QStringList arguments{"--output", output, "--image", imagePath};
+    if (skipPageSums)
+        arguments << "--skip-page-sum-check";
+    const ToolRun run = runTool(arguments);
+    QVERIFY(run.started);
+    QCOMPARE(run.exitCode == 0, accepted);
+    for (const QString& message : messages)
+        QVERIFY2(run.errors.contains(message), qPrintable(run.errors));
+    for (const QString& text : absent)
+        QVERIFY2(!run.errors.contains(text), qPrintable(run.errors));
+
+    if (accepted) {
+        const QByteArray source = readAll(output);
+        QVERIFY(source.contains("const bool g_firmware_is_stand_in = false;"));
+        QCOMPARE(embeddedBytes(source), image);
+    } else {
+        QVERIFY(!QFile::exists(output));
+    }
+}
+
+void TestFirmwareImage::toolIsDeterministic()
+{
+    const QString first = m_dir.filePath("first.cpp");
+    const QString second = m_dir.filePath("second.cpp");
+    QCOMPARE(runTool({"--output", first}).exitCode, 0);
+    QCOMPARE(runTool({"--output", second}).exitCode, 0);
+    const QByteArray source = readAll(first);
+    QCOMPARE(source, readAll(second));
+    QVERIFY(source.contains("const bool g_firmware_is_stand_in = true;"));
+    QCOMPARE(embeddedBytes(source), m_standIn);
+}
+
+QTEST_GUILESS_MAIN(TestFirmwareImage)
+#include "TestFirmwareImage.moc"
