@@ -1,0 +1,416 @@
+#include "BaseWindow.h"
+#include "CustomTitle.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QColor>
+#include <QGuiApplication>
+#include <QImage>
+#include <QMetaMethod>
+#include <QPainter>
+#include <QPixmap>
+#include <QPushButton>
+#include <QScreen>
+#include <QTest>
+
+namespace {
+
+// Opens the protected state to the tests, as the updater window uses it.
+class ProbeWindow : public BaseWindow {
+    Q_OBJECT
+
+public:
+    explicit ProbeWindow(QWidget* parent = nullptr)
+        : BaseWindow(parent)
+    {
+    }
+    CustomTitle* titleBar() const { return m_title_bar; }
+    bool deviceConnected() const { return m_device_connected; }
+    void setDeviceConnected(bool connected)
+    {
+        m_device_connected = connected;
+        update();
+    }
+};
+
+// Connects its own slot of the same name to the bar's close signal after BaseWindow has, the way
+// the updater window does, and records what happens in which order.
+class ClosingWindow : public ProbeWindow {
+    Q_OBJECT
+
+public:
+    ClosingWindow()
+    {
+        connect(m_title_bar, SIGNAL(signalButtonCloseClicked()), this, SLOT(onButtonCloseClicked()));
+    }
+    QStringList events;
+
+public slots:
+    void onButtonCloseClicked()
+    {
+        events << (isVisible() ? QStringLiteral("derived slot, window open")
+                               : QStringLiteral("derived slot, window closed"));
+    }
+
+protected:
+    void closeEvent(QCloseEvent* event) override
+    {
+        events << QStringLiteral("close");
+        BaseWindow::closeEvent(event);
+    }
+};
+
+const QColor g_panel(240, 240, 240);
+const QColor g_border(0, 153, 188);
+const QColor g_transparent(0, 0, 0, 0);
+
+QImage renderWindow(QWidget& window)
+{
+    QImage image(window.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    window.render(&image);
+    return image;
+}
+
+QString describe(const QColor& colour)
+{
+    return QStringLiteral("rgba(%1, %2, %3, %4)")
+        .arg(colour.red())
+        .arg(colour.green())
+        .arg(colour.blue())
+        .arg(colour.alpha());
+}
+
+} // namespace
+
+class TestBaseWindow : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void metaObjectLayout();
+    void methods_data();
+    void methods();
+
+    void topLevelConstruction();
+    void childConstruction();
+
+    void panelBorderAndOutside_data();
+    void panelBorderAndOutside();
+    void pictureFollowsTheFlag();
+
+    void maximiseThenRestore_data();
+    void maximiseThenRestore();
+    void restoreBeforeMaximiseUsesInitialPosition();
+
+    void minimiseButtonMinimises();
+    void closeButtonClosesBeforeDerivedSlot();
+
+    void loadStyleSheet_data();
+    void loadStyleSheet();
+};
+
+void TestBaseWindow::initTestCase()
+{
+    // Closing the last window must not end the test's own event loops.
+    QApplication::setQuitOnLastWindowClosed(false);
+}
+
+void TestBaseWindow::metaObjectLayout()
+{
+    const QMetaObject& meta = BaseWindow::staticMetaObject;
+    QCOMPARE(meta.className(), "BaseWindow");
+    QCOMPARE(meta.superClass(), &QWidget::staticMetaObject);
+    QCOMPARE(meta.methodOffset(), QWidget::staticMetaObject.methodCount());
+    QCOMPARE(meta.methodCount() - meta.methodOffset(), 4);
+    QCOMPARE(meta.propertyCount(), QWidget::staticMetaObject.propertyCount());
+    QCOMPARE(meta.enumeratorCount(), QWidget::staticMetaObject.enumeratorCount());
+    QCOMPARE(meta.classInfoCount(), 0);
+}
+
+void TestBaseWindow::methods_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QByteArray>("signature");
+
+    QTest::newRow("0") << 0 << QByteArray("onButtonMinClicked()");
+    QTest::newRow("1") << 1 << QByteArray("onButtonRestoreClicked()");
+    QTest::newRow("2") << 2 << QByteArray("onButtonMaxClicked()");
+    QTest::newRow("3") << 3 << QByteArray("onButtonCloseClicked()");
+}
+
+void TestBaseWindow::methods()
+{
+    QFETCH(int, index);
+    QFETCH(QByteArray, signature);
+
+    const QMetaObject& meta = BaseWindow::staticMetaObject;
+    const QMetaMethod method = meta.method(meta.methodOffset() + index);
+    QCOMPARE(method.methodSignature(), signature);
+    QCOMPARE(method.methodType(), QMetaMethod::Slot);
+    QCOMPARE(method.access(), QMetaMethod::Private);
+    QCOMPARE(method.returnType(), int(QMetaType::Void));
+    QCOMPARE(method.parameterCount(), 0);
+    QCOMPARE(meta.indexOfSlot(signature.constData()), meta.methodOffset() + index);
+}
+
+void TestBaseWindow::topLevelConstruction()
+{
+    ProbeWindow window;
+    // Qt marks a parentless widget as a window on top of the flags it was given.
+    QCOMPARE(int(window.windowFlags() & ~Qt::WindowType_Mask), 0x4800);
+    QCOMPARE(window.windowType(), Qt::Window);
+    QVERIFY(window.testAttribute(Qt::WA_TranslucentBackground));
+    QVERIFY(!window.isVisible());
+    QVERIFY(!window.deviceConnected());
+
+    CustomTitle* bar = window.titleBar();
+    QVERIFY(bar);
+    QCOMPARE(bar->parentWidget(), &window);
+    QCOMPARE(window.findChildren<CustomTitle*>(), QList<CustomTitle*>{ bar });
+    QCOMPARE(bar->pos(), QPoint(0, 0));
+    QCOMPARE(bar->size(), QSize(575, 40));
+    QVERIFY(!bar->isWindow());
+}
+
+void TestBaseWindow::childConstruction()
+{
+    QWidget parent;
+    auto* window = new ProbeWindow(&parent);
+    QCOMPARE(int(window->windowFlags()), 0x4800);
+    QVERIFY(!window->isWindow());
+    QCOMPARE(window->parentWidget(), &parent);
+    QVERIFY(window->testAttribute(Qt::WA_TranslucentBackground));
+}
+
+void TestBaseWindow::panelBorderAndOutside_data()
+{
+    QTest::addColumn<QSize>("windowSize");
+    QTest::addColumn<bool>("connected");
+    QTest::addColumn<QPoint>("point");
+    QTest::addColumn<QColor>("expected");
+
+    // The 4-pixel pen is centred on the edges at 2 and 573 and covers 0..3 and 571..574; the
+    // sample points lie outside both pictures' rectangles and below the title bar.
+    const QSize fitted(575, 575);
+    QTest::newRow("panel, bottom middle") << fitted << false << QPoint(300, 555) << g_panel;
+    QTest::newRow("panel, inside bottom border") << fitted << false << QPoint(300, 570) << g_panel;
+    QTest::newRow("panel, inside left border") << fitted << false << QPoint(4, 555) << g_panel;
+    QTest::newRow("panel, inside right border") << fitted << false << QPoint(570, 555) << g_panel;
+    QTest::newRow("border, bottom inner row") << fitted << false << QPoint(300, 571) << g_border;
+    QTest::newRow("border, bottom outer row") << fitted << false << QPoint(300, 574) << g_border;
+    QTest::newRow("border, left outer column") << fitted << false << QPoint(0, 555) << g_border;
+    QTest::newRow("border, left inner column") << fitted << false << QPoint(3, 555) << g_border;
+    QTest::newRow("border, right inner column") << fitted << false << QPoint(571, 555) << g_border;
+    QTest::newRow("border, right outer column") << fitted << false << QPoint(574, 555) << g_border;
+    QTest::newRow("border, left beside controller picture") << fitted << true << QPoint(1, 300) << g_border;
+    QTest::newRow("panel, left of controller picture") << fitted << true << QPoint(4, 300) << g_panel;
+    QTest::newRow("transparent, bottom-left corner") << fitted << false << QPoint(0, 574) << g_transparent;
+    QTest::newRow("transparent, bottom-right corner") << fitted << false << QPoint(574, 574) << g_transparent;
+    QTest::newRow("transparent, top-left corner") << fitted << false << QPoint(0, 0) << g_transparent;
+    QTest::newRow("transparent, top-right corner") << fitted << false << QPoint(574, 0) << g_transparent;
+
+    // A larger window keeps the border where it was and fills the rest with the panel.
+    const QSize large(700, 700);
+    QTest::newRow("large: border stays, right") << large << false << QPoint(573, 555) << g_border;
+    QTest::newRow("large: panel beyond right border") << large << false << QPoint(575, 555) << g_panel;
+    QTest::newRow("large: border stays, bottom") << large << false << QPoint(300, 573) << g_border;
+    QTest::newRow("large: panel beyond bottom border") << large << false << QPoint(300, 575) << g_panel;
+    QTest::newRow("large: panel far corner area") << large << false << QPoint(650, 650) << g_panel;
+    QTest::newRow("large: transparent corner") << large << false << QPoint(699, 699) << g_transparent;
+}
+
+void TestBaseWindow::panelBorderAndOutside()
+{
+    QFETCH(QSize, windowSize);
+    QFETCH(bool, connected);
+    QFETCH(QPoint, point);
+    QFETCH(QColor, expected);
+
+    ProbeWindow window;
+    window.resize(windowSize);
+    window.setDeviceConnected(connected);
+    const QImage image = renderWindow(window);
+    const QColor actual = image.pixelColor(point);
+    QVERIFY2(actual == expected, qPrintable(describe(actual) + QStringLiteral(" instead of ") + describe(expected)));
+}
+
+void TestBaseWindow::pictureFollowsTheFlag()
+{
+    struct Picture {
+        const char* path;
+        QRectF target;
+    };
+    const Picture start{ ":/image/res/QR5START.png", QRectF(-35, 60, 650, 480) };
+    const Picture controller{ ":/image/res/QR5CTRL.png", QRectF(5, 70, 300, 240) };
+
+    ProbeWindow window;
+    window.resize(575, 575);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+    // The flag is switched back and forth on one window: each change must show at the next paint.
+    const QVector<bool> flags{ false, true, false };
+    for (bool connected : flags) {
+        const Picture& picture = connected ? controller : start;
+        const QPixmap pixmap(QString::fromLatin1(picture.path));
+        QVERIFY2(!pixmap.isNull(),
+                 qPrintable(QStringLiteral("%1 is missing from the resource bundle").arg(picture.path)));
+
+        // The picture alone, scaled the same way onto the panel colour.
+        QImage expected(window.size(), QImage::Format_ARGB32_Premultiplied);
+        expected.fill(g_panel);
+        {
+            QPainter painter(&expected);
+            painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+            painter.drawPixmap(picture.target, pixmap, QRectF(pixmap.rect()));
+        }
+
+        window.setDeviceConnected(connected);
+        const QImage actual = renderWindow(window);
+
+        // Compare inside the border and below the title bar, where only panel and picture paint.
+        const QRect region = picture.target.toAlignedRect().intersected(QRect(4, 40, 567, 531));
+        int mismatches = 0;
+        bool pictureVisible = false;
+        for (int y = region.top(); y <= region.bottom(); ++y) {
+            for (int x = region.left(); x <= region.right(); ++x) {
+                if (actual.pixel(x, y) != expected.pixel(x, y))
+                    ++mismatches;
+                if (expected.pixelColor(x, y) != g_panel)
+                    pictureVisible = true;
+            }
+        }
+        QVERIFY2(pictureVisible, picture.path);
+        QVERIFY2(mismatches == 0,
+                 qPrintable(QStringLiteral("%1: %2 pixels differ from the picture drawn directly")
+                                .arg(picture.path)
+                                .arg(mismatches)));
+    }
+}
+
+void TestBaseWindow::maximiseThenRestore_data()
+{
+    QTest::addColumn<bool>("shown");
+    QTest::addColumn<QRect>("initial");
+
+    QTest::newRow("hidden") << false << QRect(120, 80, 575, 575);
+    QTest::newRow("shown") << true << QRect(120, 80, 575, 575);
+    QTest::newRow("shown, other size") << true << QRect(30, 40, 300, 200);
+}
+
+void TestBaseWindow::maximiseThenRestore()
+{
+    QFETCH(bool, shown);
+    QFETCH(QRect, initial);
+
+    ProbeWindow window;
+    window.setGeometry(initial);
+    if (shown) {
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+    }
+    QCOMPARE(window.geometry(), initial);
+
+    QVERIFY(QMetaObject::invokeMethod(&window, "onButtonMaxClicked"));
+    const QRect workArea = QGuiApplication::primaryScreen()->availableGeometry();
+    QVERIFY(!workArea.isEmpty());
+    QCOMPARE(window.geometry(),
+             QRect(workArea.left() - 3, workArea.top() - 3, workArea.width() + 6, workArea.height() + 6));
+
+    QPoint restorePos;
+    QSize restoreSize;
+    window.titleBar()->getRestoreGeometry(restorePos, restoreSize);
+    QCOMPARE(restorePos, initial.topLeft());
+    QCOMPARE(restoreSize, initial.size());
+
+    QVERIFY(QMetaObject::invokeMethod(&window, "onButtonRestoreClicked"));
+    QCOMPARE(window.geometry(), initial);
+
+    // Each maximise remembers the geometry it started from.
+    const QRect moved = initial.translated(15, 25);
+    window.setGeometry(moved);
+    QVERIFY(QMetaObject::invokeMethod(&window, "onButtonMaxClicked"));
+    QVERIFY(QMetaObject::invokeMethod(&window, "onButtonRestoreClicked"));
+    QCOMPARE(window.geometry(), moved);
+}
+
+void TestBaseWindow::restoreBeforeMaximiseUsesInitialPosition()
+{
+    ProbeWindow window;
+    window.setGeometry(120, 80, 575, 575);
+    QVERIFY(QMetaObject::invokeMethod(&window, "onButtonRestoreClicked"));
+    QCOMPARE(window.pos(), QPoint(0, 0));
+}
+
+void TestBaseWindow::minimiseButtonMinimises()
+{
+    ProbeWindow window;
+    window.resize(575, 575);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(!window.isMinimized());
+
+    auto* button = window.titleBar()->findChild<QPushButton*>(QStringLiteral("ButtonMin"));
+    QVERIFY(button);
+    QTest::mouseClick(button, Qt::LeftButton);
+    QTRY_VERIFY(window.isMinimized());
+    QVERIFY(window.isVisible());
+}
+
+void TestBaseWindow::closeButtonClosesBeforeDerivedSlot()
+{
+    ClosingWindow window;
+    window.resize(575, 575);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+    auto* button = window.titleBar()->findChild<QPushButton*>(QStringLiteral("ButtonClose"));
+    QVERIFY(button);
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(window.events,
+             (QStringList{ QStringLiteral("close"), QStringLiteral("derived slot, window closed") }));
+    QVERIFY(!window.isVisible());
+}
+
+void TestBaseWindow::loadStyleSheet_data()
+{
+    QTest::addColumn<bool>("onBar");
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QString>("appended");
+
+    const QString accent = QStringLiteral("QLabel { color: red; } /* caf") + QChar(0xE9) + QStringLiteral(" */");
+    const QString cut = QStringLiteral("QLabel { color: blue; }");
+    for (bool onBar : { false, true }) {
+        const char* owner = onBar ? "bar" : "window";
+        QTest::addRow("%s: Latin-1 text", owner) << onBar << QStringList{ "Accent" } << accent;
+        QTest::addRow("%s: a NUL byte ends the text", owner) << onBar << QStringList{ "Cut" } << cut;
+        QTest::addRow("%s: missing file changes nothing", owner) << onBar << QStringList{ "Missing" } << QString();
+        QTest::addRow("%s: extension is added", owner) << onBar << QStringList{ "Accent.css" } << QString();
+        QTest::addRow("%s: files append in order", owner)
+            << onBar << QStringList{ "Cut", "Missing", "Accent" } << cut + accent;
+    }
+}
+
+void TestBaseWindow::loadStyleSheet()
+{
+    QFETCH(bool, onBar);
+    QFETCH(QStringList, names);
+    QFETCH(QString, appended);
+
+    ProbeWindow window;
+    const QString initial = QStringLiteral("QWidget { margin: 1px; }");
+    QWidget* target = onBar ? static_cast<QWidget*>(window.titleBar()) : &window;
+    target->setStyleSheet(initial);
+    for (const QString& name : names) {
+        if (onBar)
+            window.titleBar()->loadStyleSheet(name);
+        else
+            window.loadStyleSheet(name);
+    }
+    QCOMPARE(target->styleSheet(), initial + appended);
+}
+
+QTEST_MAIN(TestBaseWindow)
+#include "TestBaseWindow.moc"
