@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
+#include <QPoint>
+#include <QRect>
 #include <QResource>
 #include <QScopeGuard>
 #include <QSize>
@@ -109,6 +111,8 @@ private slots:
     void statesDiffer_data();
     void statesDiffer();
 
+    void titleLogoSurvivesFastScaling_data();
+    void titleLogoSurvivesFastScaling();
     void treeHoldsExactlyTheTenFiles();
     void iconHasOneClassicEntry();
 
@@ -266,6 +270,34 @@ void TestResourceBundle::statesDiffer()
                      qPrintable(names[a] + " and " + names[b] + QStringLiteral(" differ in only %1 pixels").arg(differing)));
         }
     }
+}
+
+void TestResourceBundle::titleLogoSurvivesFastScaling_data()
+{
+    QTest::addColumn<QPoint>("shift");
+    QTest::newRow("left") << QPoint(-2, 0);
+    QTest::newRow("right") << QPoint(2, 0);
+    QTest::newRow("up") << QPoint(0, -2);
+    QTest::newRow("down") << QPoint(0, 2);
+}
+
+void TestResourceBundle::titleLogoSurvivesFastScaling()
+{
+    QFETCH(QPoint, shift);
+
+    // The title bar shrinks the logo to 42 x 36 by sampling single pixels. A finely drawn logo
+    // would come out jagged, differently for every sampling phase; ours must come out the same
+    // wherever near the middle of each 8.6 x 7.4 pixel cell the sample falls.
+    const QImage logo = QImage(g_res + "logo.png").convertToFormat(QImage::Format_ARGB32);
+    const QImage shifted = logo.copy(QRect(-shift, logo.size()));
+    const QSize titleIcon(42, 36);
+    const QImage expected = logo.scaled(titleIcon, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    const QImage actual = shifted.scaled(titleIcon, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    int differing = 0;
+    for (int y = 0; y < titleIcon.height(); ++y)
+        for (int x = 0; x < titleIcon.width(); ++x)
+            differing += actual.pixel(x, y) != expected.pixel(x, y);
+    QCOMPARE(differing, 0);
 }
 
 void TestResourceBundle::treeHoldsExactlyTheTenFiles()
