@@ -26,8 +26,8 @@ const int g_roll_interval_ms = 200;
 const int g_button_size = 40;
 const int g_bar_height = 40;
 
-// The sheet was authored as an indented multi-line form property and flattened to one line; the
-// indentation runs stayed in the text, 37 spaces through the hover rule and 36 after it.
+// One line, with the runs of spaces of the shipped text kept between its pieces: 37 through the
+// hover rule, 36 after it.
 QString buttonStyleSheet()
 {
     const QStringList pieces = {
