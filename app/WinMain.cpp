@@ -1,0 +1,39 @@
+#include "WinMain.h"
+
+int main(int argc, char* argv[]);
+
+int runWithWindowsCommandLine(const wchar_t* commandLine, MainFunction mainFunction,
+                              CommandLineSplitter split)
+{
+    int argc = 0;
+    LPWSTR* wideArgv = split(commandLine, &argc);
+    if (wideArgv == nullptr)
+        return -1;
+
+    char** argv = new char*[argc + 1];
+    for (int i = 0; i < argc; ++i) {
+        // Length -1 converts the terminating zero too, so the size includes it.
+        const int size = WideCharToMultiByte(CP_ACP, 0, wideArgv[i], -1, nullptr, 0, nullptr,
+                                             nullptr);
+        // Never hand main an unterminated string, even if the size query fails.
+        argv[i] = new char[size > 0 ? size : 1]();
+        if (size > 0)
+            WideCharToMultiByte(CP_ACP, 0, wideArgv[i], -1, argv[i], size, nullptr, nullptr);
+    }
+    argv[argc] = nullptr;
+    LocalFree(wideArgv);
+
+    const int result = mainFunction(argc, argv);
+
+    for (int i = 0; argv[i] != nullptr; ++i)
+        delete[] argv[i];
+    delete[] argv;
+    return result;
+}
+
+// The GUI subsystem's entry gets no argument vector; build one for Qt from the UTF-16 line.
+// MinGW's start-up code calls main directly and never reaches this; MSVC's calls it.
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+{
+    return runWithWindowsCommandLine(GetCommandLineW(), main);
+}

@@ -1,0 +1,518 @@
+#include "HidAccessWindows.h"
+
+#include "PlatformHidAccess.h"
+#include "WinTestHarness.h"
+
+#include <setupapi.h>
+#include <winternl.h>
+
+extern "C" {
+#include <hidsdi.h>
+}
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+// Counts live C++ allocations, so that a path of open_hid_interface that forgets its detail
+// buffer shows up as a difference.
+namespace {
+std::atomic<long> g_live_allocations{0};
+}
+
+void* operator new(std::size_t size)
+{
+    void* memory = std::malloc(size != 0 ? size : 1);
+    if (memory == nullptr)
+        throw std::bad_alloc();
+    ++g_live_allocations;
+    return memory;
+}
+
+void operator delete(void* memory) noexcept
+{
+    if (memory == nullptr)
+        return;
+    --g_live_allocations;
+    std::free(memory);
+}
+
+void operator delete(void* memory, std::size_t) noexcept
+{
+    operator delete(memory);
+}
+
+namespace {
+
+// Wine's own HID devices after wineboot: a mouse and a keyboard.
+constexpr std::uint16_t kWineVendorId = 0x845E;
+constexpr std::uint16_t kWineMouseProductId = 0x0001;
+constexpr std::uint16_t kWineKeyboardProductId = 0x0002;
+
+// The stale interface registered below: linked in the registry, but no device object behind it.
+const wchar_t* const g_stale_interface_key =
+    L"System\\CurrentControlSet\\Control\\DeviceClasses\\{4D1E55B2-F16F-11CF-88CB-001111000030}"
+    L"\\##?#ROOT#LUMARO_STALE#0000#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+const wchar_t* const g_stale_device_key = L"System\\CurrentControlSet\\Enum\\ROOT\\LUMARO_STALE";
+
+bool runsUnderWine()
+{
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+// All handles of this process, from the system's handle table (GetProcessHandleCount answers 0
+// under wine). -1 when the table cannot be had.
+long processHandleCount()
+{
+    struct HandleEntry {
+        PVOID object;
+        ULONG_PTR processId;
+        ULONG_PTR handleValue;
+        ULONG grantedAccess;
+        USHORT creatorBackTraceIndex;
+        USHORT objectTypeIndex;
+        ULONG handleAttributes;
+        ULONG reserved;
+    };
+    struct HandleTable {
+        ULONG_PTR count;
+        ULONG_PTR reserved;
+        HandleEntry entries[1];
+    };
+    const auto systemExtendedHandleInformation = static_cast<SYSTEM_INFORMATION_CLASS>(64);
+    constexpr NTSTATUS kInfoLengthMismatch = static_cast<NTSTATUS>(0xC0000004L);
+
+    std::vector<unsigned char> buffer(1 << 16);
+    for (;;) {
+        ULONG needed = 0;
+        const NTSTATUS status = NtQuerySystemInformation(
+            systemExtendedHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()),
+            &needed);
+        if (status == kInfoLengthMismatch && buffer.size() < (1u << 28)) {
+            buffer.resize(std::max<std::size_t>(buffer.size() * 2, needed + 4096));
+            continue;
+        }
+        if (status != 0)
+            return -1;
+        const auto* table = reinterpret_cast<const HandleTable*>(buffer.data());
+        long count = 0;
+        for (ULONG_PTR i = 0; i < table->count; ++i) {
+            if (table->entries[i].processId == GetCurrentProcessId())
+                ++count;
+        }
+        return count;
+    }
+}
+
+// The number of present HID interfaces, counted on one list of SetupAPI's, independently of
+// open_hid_interface.
+DWORD presentInterfaceCount()
+{
+    GUID hidClass;
+    HidD_GetHidGuid(&hidClass);
+    const HDEVINFO list =
+        SetupDiGetClassDevsW(&hidClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (list == INVALID_HANDLE_VALUE)
+        return 0;
+    DWORD count = 0;
+    SP_DEVICE_INTERFACE_DATA data = {};
+    data.cbSize = sizeof(data);
+    while (SetupDiEnumDeviceInterfaces(list, nullptr, &hidClass, count, &data))
+        ++count;
+    SetupDiDestroyDeviceInfoList(list);
+    return count;
+}
+
+struct Walk {
+    std::uint32_t present = 0;  // indexes before the first null
+    std::uint32_t unopenable = 0;  // INVALID_HID_HANDLE among them
+    std::vector<HidAttributes> attributes;  // of those that answered
+};
+
+// The caller's enumeration: every index up to the first null, attributes only, never a read.
+Walk walkInterfaces(HidAccess& access)
+{
+    Walk walk;
+    const HidGuid hidClass = access.getHidGuid();
+    for (;;) {
+        const HidHandle handle = access.openInterface(hidClass, walk.present);
+        if (handle == nullptr)
+            break;
+        ++walk.present;
+        if (handle == INVALID_HID_HANDLE)
+            ++walk.unopenable;
+        HidAttributes attributes;
+        if (access.getAttributes(handle, &attributes))
+            walk.attributes.push_back(attributes);
+        access.closeHandle(handle);
+        if (walk.present > 256)
+            break;
+    }
+    return walk;
+}
+
+bool hasDevice(const Walk& walk, std::uint16_t vendorId, std::uint16_t productId)
+{
+    return std::any_of(walk.attributes.begin(), walk.attributes.end(),
+                       [&](const HidAttributes& attributes) {
+                           return attributes.vendorId == vendorId
+                               && attributes.productId == productId;
+                       });
+}
+
+bool setRegistryValue(const std::wstring& key, const wchar_t* name, DWORD type, const void* data,
+                      DWORD size)
+{
+    HKEY opened = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        &opened, nullptr)
+        != ERROR_SUCCESS)
+        return false;
+    const bool written = RegSetValueExW(opened, name, 0, type, static_cast<const BYTE*>(data),
+                                        size)
+        == ERROR_SUCCESS;
+    RegCloseKey(opened);
+    return written;
+}
+
+void removeStaleInterface()
+{
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, g_stale_interface_key);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, g_stale_device_key);
+}
+
+// Wine's SetupAPI lists the interfaces that the registry marks as linked, for devices that the
+// registry knows. One whose symbolic link leads nowhere is present but cannot be opened, just
+// like an interface whose device vanished or refuses read and write access.
+bool registerStaleInterface()
+{
+    const std::wstring interfaceKey = g_stale_interface_key;
+    const std::wstring deviceKey = std::wstring(g_stale_device_key) + L"\\0000";
+    const wchar_t instance[] = L"ROOT\\LUMARO_STALE\\0000";
+    const wchar_t link[] = L"\\\\?\\root#lumaro_stale#0000#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+    const wchar_t hidDeviceClass[] = L"{745a17a0-74d3-11d0-b6fe-00a0c90f57da}";
+    const DWORD linked = 1;
+    return setRegistryValue(deviceKey, L"ClassGUID", REG_SZ, hidDeviceClass,
+                            sizeof(hidDeviceClass))
+        && setRegistryValue(interfaceKey, L"DeviceInstance", REG_SZ, instance, sizeof(instance))
+        && setRegistryValue(interfaceKey + L"\\#", L"SymbolicLink", REG_SZ, link, sizeof(link))
+        && setRegistryValue(interfaceKey + L"\\#\\Control", L"Linked", REG_DWORD, &linked,
+                            sizeof(linked));
+}
+
+// A connected pipe whose client end is opened the way open_hid_interface opens a device:
+// overlapped, for reading and writing. The server end stands in for the controller.
+struct ReportPipe {
+    HANDLE server = INVALID_HANDLE_VALUE;
+    HANDLE client = INVALID_HANDLE_VALUE;
+
+    ReportPipe()
+    {
+        static int serial = 0;
+        const std::wstring name = L"\\\\.\\pipe\\lumaro-report-" + std::to_wstring(GetCurrentProcessId())
+            + L"-" + std::to_wstring(++serial);
+        server = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX,
+                                  PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 4096, 4096,
+                                  0, nullptr);
+        client = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    }
+    ~ReportPipe()
+    {
+        if (client != INVALID_HANDLE_VALUE)
+            CloseHandle(client);
+        if (server != INVALID_HANDLE_VALUE)
+            CloseHandle(server);
+    }
+    ReportPipe(const ReportPipe&) = delete;
+    ReportPipe& operator=(const ReportPipe&) = delete;
+
+    bool ready() const { return server != INVALID_HANDLE_VALUE && client != INVALID_HANDLE_VALUE; }
+
+    bool deviceSends(const std::uint8_t* bytes, DWORD size)
+    {
+        DWORD written = 0;
+        return WriteFile(server, bytes, size, &written, nullptr) && written == size;
+    }
+};
+
+std::vector<std::uint8_t> patternReport(std::uint8_t seed)
+{
+    std::vector<std::uint8_t> report(kReportSize);
+    for (std::size_t i = 0; i < report.size(); ++i)
+        report[i] = static_cast<std::uint8_t>(seed + i * 7);
+    report[0] = 0;
+    return report;
+}
+
+long long millisecondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now() - start)
+        .count();
+}
+
+void testHidClassGuid()
+{
+    HidAccessWindows access;
+    const HidGuid guid = access.getHidGuid();
+    const std::uint8_t expectedTail[8] = {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30};
+    WT_CHECK_EQ(guid.data1, 0x4D1E55B2u);
+    WT_CHECK_EQ(guid.data2, 0xF16Fu);
+    WT_CHECK_EQ(guid.data3, 0x11CFu);
+    WT_CHECK(std::memcmp(guid.data4, expectedTail, sizeof(expectedTail)) == 0);
+}
+
+void testEnumerationVisitsEveryInterfaceUntilNull()
+{
+    HidAccessWindows access;
+    const DWORD present = presentInterfaceCount();
+    const Walk walk = walkInterfaces(access);
+
+    // Nothing skipped and nothing invented: as many indexes as SetupAPI lists.
+    WT_CHECK_EQ(walk.present, present);
+    WT_CHECK_EQ(walk.unopenable, 0u);
+    WT_CHECK_EQ(walk.attributes.size(), static_cast<std::size_t>(walk.present));
+    if (runsUnderWine()) {
+        WT_CHECK(present >= 2);
+        WT_CHECK(hasDevice(walk, kWineVendorId, kWineMouseProductId));
+        WT_CHECK(hasDevice(walk, kWineVendorId, kWineKeyboardProductId));
+    }
+}
+
+void testIndexesPastTheEndGiveNullAndAllocateNothing()
+{
+    HidAccessWindows access;
+    const HidGuid hidClass = access.getHidGuid();
+    const std::uint32_t present = presentInterfaceCount();
+    const std::uint32_t pastEnd[] = {present, present + 1, present + 1000, 0xFFFFFFFFu};
+
+    access.closeHandle(access.openInterface(hidClass, pastEnd[0]));  // warms SetupAPI's caches
+    const long handlesBefore = processHandleCount();
+    const long allocationsBefore = g_live_allocations;
+    for (const std::uint32_t index : pastEnd)
+        WT_CHECK(access.openInterface(hidClass, index) == nullptr);
+    WT_CHECK_EQ(g_live_allocations.load(), allocationsBefore);
+    WT_CHECK(handlesBefore >= 0);
+    WT_CHECK_EQ(processHandleCount(), handlesBefore);
+
+    HidGuid notHid = hidClass;
+    notHid.data1 ^= 0x01000000u;
+    WT_CHECK(access.openInterface(notHid, 0) == nullptr);
+}
+
+void testRepeatedEnumerationLeaksNothing()
+{
+    HidAccessWindows access;
+    walkInterfaces(access);
+    const long handlesBefore = processHandleCount();
+    const long allocationsBefore = g_live_allocations;
+    std::uint32_t visited = 0;
+    for (int round = 0; round < 25; ++round) {
+        const HidGuid hidClass = access.getHidGuid();
+        for (std::uint32_t index = 0;; ++index) {
+            const HidHandle handle = access.openInterface(hidClass, index);
+            if (handle == nullptr || index > 256)
+                break;
+            ++visited;
+            HidAttributes attributes;
+            access.getAttributes(handle, &attributes);
+            access.closeHandle(handle);
+        }
+    }
+    WT_CHECK(visited >= 25);
+    WT_CHECK_EQ(g_live_allocations.load(), allocationsBefore);
+    WT_CHECK(handlesBefore >= 0);
+    WT_CHECK_EQ(processHandleCount(), handlesBefore);
+}
+
+void testInterfaceThatCannotBeOpenedGivesInvalidHandle()
+{
+    if (!runsUnderWine()) {
+        std::printf("  SKIP: needs wine's registry-backed device lists\n");
+        return;
+    }
+    removeStaleInterface();
+    HidAccessWindows access;
+    const Walk before = walkInterfaces(access);
+    WT_CHECK_EQ(before.unopenable, 0u);
+
+    const bool registered = registerStaleInterface();
+    WT_CHECK(registered);
+    if (registered) {
+        const long handlesBefore = processHandleCount();
+        const long allocationsBefore = g_live_allocations;
+        const HidGuid hidClass = access.getHidGuid();
+        std::uint32_t index = 0;
+        std::uint32_t invalidAt = 0xFFFFFFFFu;
+        for (;; ++index) {
+            const HidHandle handle = access.openInterface(hidClass, index);
+            if (handle == nullptr || index > 256)
+                break;
+            if (handle == INVALID_HID_HANDLE) {
+                invalidAt = index;
+                HidAttributes attributes;
+                WT_CHECK(!access.getAttributes(handle, &attributes));
+            }
+            access.closeHandle(handle);
+        }
+        // The enumeration went on past the unopenable one and still ended at null.
+        WT_CHECK_EQ(index, before.present + 1);
+        WT_CHECK(invalidAt < index);
+        WT_CHECK_EQ(g_live_allocations.load(), allocationsBefore);
+        WT_CHECK_EQ(processHandleCount(), handlesBefore);
+
+        const Walk during = walkInterfaces(access);
+        WT_CHECK_EQ(during.unopenable, 1u);
+        WT_CHECK_EQ(during.attributes.size(), before.attributes.size());
+    }
+    removeStaleInterface();
+    WT_CHECK_EQ(walkInterfaces(access).present, before.present);
+}
+
+void testShiftKeysReadAsReleased()
+{
+    // Nobody presses keys under wine, and wine's GetKeyState answers 0 without a desktop.
+    HidAccessWindows access;
+    WT_CHECK(!access.isKeyHeld(HidKey::LeftShift));
+    WT_CHECK(!access.isKeyHeld(HidKey::RightShift));
+}
+
+void testPlatformAccessIsThisOne()
+{
+    const std::unique_ptr<HidAccess> access = createPlatformHidAccess();
+    WT_CHECK(dynamic_cast<HidAccessWindows*>(access.get()) != nullptr);
+    WT_CHECK(access && access->reachesHardware());
+}
+
+void testWriteSendsExactlyOneReport()
+{
+    HidAccessWindows access;
+    ReportPipe pipe;
+    WT_CHECK(pipe.ready());
+    const std::vector<std::uint8_t> report = patternReport(0x31);
+    std::uint32_t written = 0;
+    WT_CHECK(access.writeReport(pipe.client, report.data(), &written));
+    WT_CHECK_EQ(written, static_cast<std::uint32_t>(kReportSize));
+
+    std::vector<std::uint8_t> arrived(kReportSize + 16, 0xEE);
+    DWORD count = 0;
+    WT_CHECK(ReadFile(pipe.server, arrived.data(), static_cast<DWORD>(arrived.size()), &count,
+                      nullptr));
+    WT_CHECK_EQ(count, static_cast<DWORD>(kReportSize));
+    WT_CHECK(std::equal(report.begin(), report.end(), arrived.begin()));
+}
+
+void testReadTakesOneWholeReport()
+{
+    HidAccessWindows access;
+    ReportPipe pipe;
+    WT_CHECK(pipe.ready());
+    const std::vector<std::uint8_t> sent = patternReport(0x52);
+    WT_CHECK(pipe.deviceSends(sent.data(), static_cast<DWORD>(sent.size())));
+
+    std::vector<std::uint8_t> report(kReportSize, 0xAA);
+    std::uint32_t read = 0;
+    WT_CHECK(access.readReport(pipe.client, report.data(), &read));
+    WT_CHECK_EQ(read, static_cast<std::uint32_t>(kReportSize));
+    WT_CHECK(report == sent);
+}
+
+void testSilentDeviceTimesOutAndLeavesBufferAlone()
+{
+    HidAccessWindows access;
+    ReportPipe pipe;
+    WT_CHECK(pipe.ready());
+    std::vector<std::uint8_t> report(kReportSize, 0x5C);
+    std::uint32_t read = 0;
+
+    const auto start = std::chrono::steady_clock::now();
+    WT_CHECK(!access.readReport(pipe.client, report.data(), &read));
+    const long long waited = millisecondsSince(start);
+    WT_CHECK(waited >= static_cast<long long>(kReportReadTimeoutMs) - 20);
+    WT_CHECK(waited < static_cast<long long>(kReportReadTimeoutMs) + 3000);
+    WT_CHECK(std::all_of(report.begin(), report.end(), [](std::uint8_t b) { return b == 0x5C; }));
+
+    // The cancelled read took nothing: a report that arrives afterwards goes to the next read.
+    const std::vector<std::uint8_t> late = patternReport(0x77);
+    WT_CHECK(pipe.deviceSends(late.data(), static_cast<DWORD>(late.size())));
+    WT_CHECK(access.readReport(pipe.client, report.data(), &read));
+    WT_CHECK(report == late);
+}
+
+void testShortReportIsNotTakenForAReply()
+{
+    HidAccessWindows access;
+    ReportPipe pipe;
+    WT_CHECK(pipe.ready());
+    const std::vector<std::uint8_t> fragment = patternReport(0x10);
+    WT_CHECK(pipe.deviceSends(fragment.data(), 10));
+
+    std::vector<std::uint8_t> report(kReportSize, 0x5C);
+    std::uint32_t read = 0;
+    WT_CHECK(!access.readReport(pipe.client, report.data(), &read));
+    WT_CHECK(std::all_of(report.begin(), report.end(), [](std::uint8_t b) { return b == 0x5C; }));
+}
+
+void testOperationsOnUnopenedHandlesFail()
+{
+    HidAccessWindows access;
+    std::vector<std::uint8_t> report(kReportSize, 0x5C);
+    std::uint32_t count = 0;
+    HidAttributes attributes;
+    for (const HidHandle handle : {INVALID_HID_HANDLE, HidHandle(nullptr)}) {
+        WT_CHECK(!access.getAttributes(handle, &attributes));
+        WT_CHECK(!access.getIndexedString(handle, 254, report.data(), 14));
+        WT_CHECK(!access.writeReport(handle, report.data(), &count));
+        WT_CHECK(!access.readReport(handle, report.data(), &count));
+        access.closeHandle(handle);
+    }
+    WT_CHECK(std::all_of(report.begin(), report.end(), [](std::uint8_t b) { return b == 0x5C; }));
+}
+
+void testCloseHandleReleasesTheHandle()
+{
+    HidAccessWindows access;
+    const HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    DWORD flags = 0;
+    WT_CHECK(GetHandleInformation(event, &flags));
+    access.closeHandle(event);
+    WT_CHECK(!GetHandleInformation(event, &flags));
+}
+
+void testSleepWaitsAtLeastTheGivenTime()
+{
+    HidAccessWindows access;
+    const auto start = std::chrono::steady_clock::now();
+    access.sleepMs(100);
+    WT_CHECK(millisecondsSince(start) >= 90);
+}
+
+} // namespace
+
+int main()
+{
+    const wintest::Case cases[] = {
+        {"hid class guid", testHidClassGuid},
+        {"enumeration visits every interface until null", testEnumerationVisitsEveryInterfaceUntilNull},
+        {"indexes past the end give null and allocate nothing", testIndexesPastTheEndGiveNullAndAllocateNothing},
+        {"repeated enumeration leaks nothing", testRepeatedEnumerationLeaksNothing},
+        {"interface that cannot be opened gives INVALID_HANDLE_VALUE", testInterfaceThatCannotBeOpenedGivesInvalidHandle},
+        {"shift keys read as released", testShiftKeysReadAsReleased},
+        {"platform access is this one", testPlatformAccessIsThisOne},
+        {"write sends exactly one report", testWriteSendsExactlyOneReport},
+        {"read takes one whole report", testReadTakesOneWholeReport},
+        {"silent device times out and leaves the buffer alone", testSilentDeviceTimesOutAndLeavesBufferAlone},
+        {"short report is not taken for a reply", testShortReportIsNotTakenForAReply},
+        {"operations on unopened handles fail", testOperationsOnUnopenedHandlesFail},
+        {"closeHandle releases the handle", testCloseHandleReleasesTheHandle},
+        {"sleep waits at least the given time", testSleepWaitsAtLeastTheGivenTime},
+    };
+    return wintest::runCases(cases);
+}
