@@ -1,0 +1,71 @@
+#include "ForwardingHidAccess.h"
+
+#include <algorithm>
+
+ForwardingHidAccess::ForwardingHidAccess(HidAccess& target) : m_target(target)
+{
+}
+
+HidGuid ForwardingHidAccess::getHidGuid()
+{
+    return m_target.getHidGuid();
+}
+
+HidHandle ForwardingHidAccess::openInterface(const HidGuid& hidClass, std::uint32_t index)
+{
+    return m_target.openInterface(hidClass, index);
+}
+
+bool ForwardingHidAccess::getAttributes(HidHandle handle, HidAttributes* attributes)
+{
+    return m_target.getAttributes(handle, attributes);
+}
+
+bool ForwardingHidAccess::getIndexedString(HidHandle handle, std::uint32_t stringIndex,
+                                           void* buffer, std::uint32_t bufferLength)
+{
+    ++m_string_requests;
+    return m_target.getIndexedString(handle, stringIndex, buffer, bufferLength);
+}
+
+bool ForwardingHidAccess::writeReport(HidHandle handle, const std::uint8_t* report,
+                                      std::uint32_t* bytesWritten)
+{
+    const bool written = m_target.writeReport(handle, report, bytesWritten);
+    if (written) {
+        Report copy;
+        std::copy(report, report + kReportSize, copy.begin());
+        m_written.push_back(copy);
+    } else {
+        ++m_failed_writes;
+    }
+    return written;
+}
+
+bool ForwardingHidAccess::readReport(HidHandle handle, std::uint8_t* report,
+                                     std::uint32_t* bytesRead)
+{
+    const bool read = m_target.readReport(handle, report, bytesRead);
+    ++(read ? m_successful_reads : m_failed_reads);
+    return read;
+}
+
+void ForwardingHidAccess::closeHandle(HidHandle handle)
+{
+    m_target.closeHandle(handle);
+}
+
+void ForwardingHidAccess::sleepMs(std::uint32_t milliseconds)
+{
+    m_target.sleepMs(milliseconds);
+}
+
+bool ForwardingHidAccess::isKeyHeld(HidKey key)
+{
+    return m_target.isKeyHeld(key);
+}
+
+bool ForwardingHidAccess::reachesHardware() const
+{
+    return false;
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "HidAccess.h"
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+// Hands every call to another HidAccess and records the reports that went out. It says it does not
+// reach hardware, which lets a stand-in firmware image through to the USB gadget of the kernel
+// test: inside that virtual machine the gadget is the only device there is.
+class ForwardingHidAccess : public HidAccess {
+public:
+    explicit ForwardingHidAccess(HidAccess& target);
+
+    HidGuid getHidGuid() override;
+    HidHandle openInterface(const HidGuid& hidClass, std::uint32_t index) override;
+    bool getAttributes(HidHandle handle, HidAttributes* attributes) override;
+    bool getIndexedString(HidHandle handle, std::uint32_t stringIndex, void* buffer,
+                          std::uint32_t bufferLength) override;
+    bool writeReport(HidHandle handle, const std::uint8_t* report,
+                     std::uint32_t* bytesWritten) override;
+    bool readReport(HidHandle handle, std::uint8_t* report, std::uint32_t* bytesRead) override;
+    void closeHandle(HidHandle handle) override;
+    void sleepMs(std::uint32_t milliseconds) override;
+    bool isKeyHeld(HidKey key) override;
+    bool reachesHardware() const override;
+
+    using Report = std::array<std::uint8_t, kReportSize>;
+    // Reports whose write succeeded, in order.
+    const std::vector<Report>& writtenReports() const { return m_written; }
+    int failedWrites() const { return m_failed_writes; }
+    int successfulReads() const { return m_successful_reads; }
+    int failedReads() const { return m_failed_reads; }
+    int stringRequests() const { return m_string_requests; }
+
+private:
+    HidAccess& m_target;
+    std::vector<Report> m_written;
+    int m_failed_writes = 0;
+    int m_successful_reads = 0;
+    int m_failed_reads = 0;
+    int m_string_requests = 0;
+};

@@ -1,0 +1,80 @@
+// The controller on the far side of the kernel's USB stack: serves the gadget until SIGTERM, then
+// writes what crossed the bus and what its flash holds.
+//
+//   lumaro-usb-gadget <gadgetfs directory> <result file>
+
+#include "UsbHidGadget.h"
+#include "VirtualController.h"
+
+#include <atomic>
+#include <cstdio>
+#include <signal.h>
+
+namespace {
+
+std::atomic<bool> g_stop{false};
+
+void requestStop(int)
+{
+    g_stop = true;
+}
+
+void interruptIo(int)
+{
+}
+
+void printHex(std::FILE* out, const char* tag, const std::uint8_t* bytes, std::size_t size)
+{
+    std::fprintf(out, "%s", tag);
+    for (std::size_t i = 0; i < size; ++i)
+        std::fprintf(out, "%s%02X", i ? "" : " ", bytes[i]);
+    std::fprintf(out, "\n");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: %s <gadgetfs directory> <result file>\n", argv[0]);
+        return 2;
+    }
+    // No SA_RESTART: the signals are there to break blocking endpoint I/O.
+    struct sigaction action = {};
+    sigemptyset(&action.sa_mask);
+    action.sa_handler = requestStop;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+    action.sa_handler = interruptIo;
+    sigaction(SIGUSR1, &action, nullptr);
+
+    VirtualController controller;
+    UsbHidGadget gadget(controller, argv[1]);
+    const bool served = gadget.run(g_stop);
+    gadget.detach();
+
+    std::FILE* out = std::fopen(argv[2], "w");
+    if (!out) {
+        std::perror(argv[2]);
+        return 1;
+    }
+    std::fprintf(out, "gadget-served %d\n", served ? 1 : 0);
+    std::fprintf(out, "gadget-attaches %d\n", gadget.attachCount());
+    std::fprintf(out, "gadget-mode %s\n",
+                 controller.mode() == VirtualController::Mode::Bootloader ? "bootloader" : "normal");
+    std::fprintf(out, "gadget-version %04X\n", unsigned(controller.reportedVersion()));
+    std::fprintf(out, "gadget-replies %d\n", gadget.repliesDelivered());
+    for (const UsbHidGadget::StringRequest& request : gadget.stringRequests()) {
+        char tag[64];
+        std::snprintf(tag, sizeof tag, "string %u %u %s", unsigned(request.index),
+                      unsigned(request.length), request.stalled ? "stall" : "data");
+        printHex(out, tag, request.answer.data(), request.answer.size());
+    }
+    for (const UsbHidGadget::Report& report : gadget.receivedReports())
+        printHex(out, "report", report.data(), report.size());
+    for (std::size_t offset = 0; offset < FIRMWARE_IMAGE_SIZE; offset += FIRMWARE_CHUNK_SIZE)
+        printHex(out, "flash", controller.flash() + offset, FIRMWARE_CHUNK_SIZE);
+    std::fprintf(out, "gadget-end\n");
+    std::fclose(out);
+    return served ? 0 : 1;
+}

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+class VirtualController;
+
+// A full-speed USB HID device made in user space through gadgetfs (on dummy_hcd), whose behaviour
+// is the VirtualController's: the host's kernel enumerates it, binds usbhid and makes a hidraw
+// node, exactly as for the physical controller. In normal mode it answers string requests; once
+// the controller asks for its restart it drops off the bus and attaches again with the
+// bootloader's identity, then takes output reports on its interrupt OUT endpoint and answers on
+// its interrupt IN endpoint.
+//
+// Everything that crossed the bus is recorded for the test to compare.
+class UsbHidGadget {
+public:
+    struct StringRequest {
+        std::uint8_t index = 0;
+        std::uint16_t length = 0;
+        // What went back to the host; empty when the request was stalled.
+        std::vector<std::uint8_t> answer;
+        bool stalled = false;
+    };
+    using Report = std::array<std::uint8_t, 64>;
+
+    UsbHidGadget(VirtualController& controller, std::string gadgetDirectory);
+    ~UsbHidGadget();
+
+    UsbHidGadget(const UsbHidGadget&) = delete;
+    UsbHidGadget& operator=(const UsbHidGadget&) = delete;
+
+    // Attaches the device and answers ep0 until `stop` is set (a signal interrupts the blocking
+    // read) or an error occurs; false on error, with the reason on stderr.
+    bool run(const std::atomic<bool>& stop);
+    // Detaches the device in the only order the kernel survives: interrupt the endpoint I/O,
+    // close the endpoint files, then ep0.
+    void detach();
+
+    const std::vector<StringRequest>& stringRequests() const { return m_string_requests; }
+    // Output reports as the endpoint received them, in order. Valid once detached.
+    const std::vector<Report>& receivedReports() const { return m_received; }
+    // Input reports the host has taken from the IN endpoint.
+    int repliesDelivered() const { return m_replies_delivered; }
+    // How many times the host was offered a device (the first attach, then each restart).
+    int attachCount() const { return m_attach_count; }
+
+private:
+    bool attach();
+    bool handleSetup(const void* setupPacket);
+    bool answerString(std::uint8_t index, std::uint16_t length);
+    bool configureEndpoints();
+    bool restartIntoBootloader();
+    void closeEndpoints();
+    void serveReports();
+    bool ackStatus();
+    bool stall(bool hostToDevice);
+    bool reply(const void* data, std::size_t size, std::uint16_t hostLength);
+    std::string endpointPath(bool in) const;
+
+    VirtualController& m_controller;
+    std::string m_directory;
+    int m_ep0 = -1;
+    int m_ep_in = -1;
+    int m_ep_out = -1;
+    std::thread m_report_thread;
+    std::atomic<bool> m_report_thread_done{true};
+    std::atomic<bool> m_stopping{false};
+
+    std::vector<StringRequest> m_string_requests;
+    std::vector<Report> m_received;
+    int m_replies_delivered = 0;
+    int m_attach_count = 0;
+};
