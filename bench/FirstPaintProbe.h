@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QObject>
+
+#include <cstdint>
+
+// Watches a widget for its first paint event and notes when it arrived and when the frame it
+// belongs to was finished (the event loop's next turn, after painting and flushing).
+class FirstPaintProbe : public QObject {
+    Q_OBJECT
+
+public:
+    explicit FirstPaintProbe(QObject* parent = nullptr);
+
+    // CLOCK_MONOTONIC nanoseconds; 0 until seen.
+    std::int64_t paintEventNanos() const { return m_paintEventNanos; }
+    std::int64_t frameDoneNanos() const { return m_frameDoneNanos; }
+
+signals:
+    void frameDone();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    std::int64_t m_paintEventNanos = 0;
+    std::int64_t m_frameDoneNanos = 0;
+};

@@ -1,0 +1,166 @@
+#include "LeanHidBus.h"
+
+#include "AllocationCounter.h"
+
+#include <algorithm>
+#include <cstring>
+#include <thread>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Handles are small tagged numbers: the controller's, or a base plus the foreign index.
+const std::uintptr_t g_controllerHandle = 0x100;
+const std::uintptr_t g_foreignHandleBase = 0x1000;
+
+} // namespace
+
+LeanHidBus::LeanHidBus(int foreignCount)
+    : m_foreignCount(foreignCount)
+{
+    m_controller.setMode(VirtualController::Mode::Bootloader);
+}
+
+LeanHidBus::~LeanHidBus() = default;
+
+void LeanHidBus::setLatency(std::uint32_t reportMicros, std::uint32_t pageProgramMicros)
+{
+    m_reportMicros = reportMicros;
+    m_controller.setPageProgramMicros(pageProgramMicros);
+}
+
+void LeanHidBus::waitForTransfer()
+{
+    if (m_reportMicros == 0)
+        return;
+    const Clock::time_point start = Clock::now();
+    std::this_thread::sleep_until(std::max(start, m_busyUntil) + std::chrono::microseconds(m_reportMicros));
+    m_modelledDelay += Clock::now() - start;
+}
+
+HidGuid LeanHidBus::getHidGuid()
+{
+    return HidGuid{0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+}
+
+HidHandle LeanHidBus::openInterface(const HidGuid&, std::uint32_t index)
+{
+    if (index < static_cast<std::uint32_t>(m_foreignCount)) {
+        ++m_foreignOpens;
+        ++m_openHandles;
+        return reinterpret_cast<HidHandle>(g_foreignHandleBase + index);
+    }
+    if (index == static_cast<std::uint32_t>(m_foreignCount)) {
+        ++m_controllerOpens;
+        ++m_openHandles;
+        return reinterpret_cast<HidHandle>(g_controllerHandle);
+    }
+    return nullptr;
+}
+
+int LeanHidBus::interfaceOf(HidHandle handle) const
+{
+    const auto value = reinterpret_cast<std::uintptr_t>(handle);
+    if (value == g_controllerHandle)
+        return -1;
+    if (value >= g_foreignHandleBase && value < g_foreignHandleBase + std::uintptr_t(m_foreignCount))
+        return static_cast<int>(value - g_foreignHandleBase);
+    return -2;
+}
+
+bool LeanHidBus::getAttributes(HidHandle handle, HidAttributes* attributes)
+{
+    const int interface = interfaceOf(handle);
+    if (interface == -2)
+        return false;
+    if (interface == -1) {
+        attributes->vendorId = m_controller.vendorId();
+        attributes->productId = m_controller.productId();
+    } else {
+        // A desk full of mice, keyboards and headsets from one vendor.
+        attributes->vendorId = 0x046D;
+        attributes->productId = static_cast<std::uint16_t>(0xC000 + interface);
+    }
+    attributes->versionNumber = 0x0100;
+    return true;
+}
+
+bool LeanHidBus::getIndexedString(HidHandle handle, std::uint32_t stringIndex, void* buffer,
+                                  std::uint32_t bufferLength)
+{
+    if (interfaceOf(handle) != -1) {
+        ++m_foreignTransfers;
+        return false;
+    }
+    const AllocationCounter::DeviceModel inDevice;
+    const Clock::time_point start = Clock::now();
+    std::uint8_t descriptor[256] = {};
+    const std::uint32_t length = std::min<std::uint32_t>(bufferLength, sizeof descriptor);
+    const bool answered = m_controller.stringRequest(stringIndex, descriptor, length);
+    if (answered && length > 2)
+        std::memcpy(buffer, descriptor + 2, std::min<std::uint32_t>(descriptor[0], length) - 2);
+    m_deviceTime += Clock::now() - start;
+    return answered;
+}
+
+bool LeanHidBus::writeReport(HidHandle handle, const std::uint8_t* report,
+                             std::uint32_t* bytesWritten)
+{
+    *bytesWritten = 0;
+    if (interfaceOf(handle) != -1) {
+        ++m_foreignTransfers;
+        return false;
+    }
+    const AllocationCounter::DeviceModel inDevice;
+    const Clock::time_point start = Clock::now();
+    waitForTransfer();
+    m_controller.receiveOutputReport(report + 1);
+    if (m_controller.busyMicrosAfterLastReport() > 0)
+        m_busyUntil = Clock::now() + std::chrono::microseconds(m_controller.busyMicrosAfterLastReport());
+    m_deviceTime += Clock::now() - start;
+    *bytesWritten = static_cast<std::uint32_t>(kReportSize);
+    return true;
+}
+
+bool LeanHidBus::readReport(HidHandle handle, std::uint8_t* report, std::uint32_t* bytesRead)
+{
+    *bytesRead = 0;
+    if (interfaceOf(handle) != -1) {
+        ++m_foreignTransfers;
+        return false;
+    }
+    const AllocationCounter::DeviceModel inDevice;
+    const Clock::time_point start = Clock::now();
+    std::uint8_t data[kReportDataSize];
+    if (m_controller.hasInputReport())
+        waitForTransfer();
+    const bool answered = m_controller.takeInputReport(data);
+    if (answered) {
+        report[0] = 0;
+        std::memcpy(report + 1, data, kReportDataSize);
+        *bytesRead = static_cast<std::uint32_t>(kReportSize);
+    }
+    m_deviceTime += Clock::now() - start;
+    return answered;
+}
+
+void LeanHidBus::closeHandle(HidHandle handle)
+{
+    if (interfaceOf(handle) != -2)
+        --m_openHandles;
+}
+
+void LeanHidBus::sleepMs(std::uint32_t)
+{
+}
+
+bool LeanHidBus::isKeyHeld(HidKey)
+{
+    return false;
+}
+
+bool LeanHidBus::reachesHardware() const
+{
+    return false;
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "HidAccess.h"
+#include "VirtualController.h"
+
+#include <chrono>
+#include <cstdint>
+
+// A HID bus for measuring the program rather than a test harness: `foreignCount` foreign
+// interfaces, then one virtual controller. Opening an index costs the same wherever it is, nothing
+// is recorded, nothing sleeps, and every call into the controller model is timed and its
+// allocations are counted apart, so that what is left is the window's own cost.
+class LeanHidBus : public HidAccess {
+public:
+    explicit LeanHidBus(int foreignCount = 0);
+    ~LeanHidBus() override;
+
+    VirtualController& controller() { return m_controller; }
+
+    // The latency model of VirtualHidAccess: every write and read to the controller takes
+    // `reportMicros` of real time, and a page program delays what follows it by
+    // `pageProgramMicros`. Zero (the default) waits for nothing.
+    void setLatency(std::uint32_t reportMicros, std::uint32_t pageProgramMicros);
+    // Wall time measured inside those waits.
+    std::chrono::nanoseconds modelledDelay() const { return m_modelledDelay; }
+
+    int foreignOpens() const { return m_foreignOpens; }
+    int controllerOpens() const { return m_controllerOpens; }
+    int foreignTransfers() const { return m_foreignTransfers; }
+    int openHandles() const { return m_openHandles; }
+    // Wall time spent inside the controller model.
+    std::chrono::nanoseconds deviceTime() const { return m_deviceTime; }
+
+    HidGuid getHidGuid() override;
+    HidHandle openInterface(const HidGuid& hidClass, std::uint32_t index) override;
+    bool getAttributes(HidHandle handle, HidAttributes* attributes) override;
+    bool getIndexedString(HidHandle handle, std::uint32_t stringIndex, void* buffer,
+                          std::uint32_t bufferLength) override;
+    bool writeReport(HidHandle handle, const std::uint8_t* report,
+                     std::uint32_t* bytesWritten) override;
+    bool readReport(HidHandle handle, std::uint8_t* report, std::uint32_t* bytesRead) override;
+    void closeHandle(HidHandle handle) override;
+    void sleepMs(std::uint32_t milliseconds) override;
+    bool isKeyHeld(HidKey key) override;
+    bool reachesHardware() const override;
+
+private:
+    // -1 for the controller, the foreign interface's index otherwise, -2 for no handle of ours.
+    int interfaceOf(HidHandle handle) const;
+    // Waits out one report's transfer, after any page program still under way.
+    void waitForTransfer();
+
+    int m_foreignCount;
+    VirtualController m_controller;
+    int m_foreignOpens = 0;
+    int m_controllerOpens = 0;
+    int m_foreignTransfers = 0;
+    int m_openHandles = 0;
+    std::chrono::nanoseconds m_deviceTime{0};
+    std::uint32_t m_reportMicros = 0;
+    std::chrono::nanoseconds m_modelledDelay{0};
+    std::chrono::steady_clock::time_point m_busyUntil;
+};
