@@ -12,6 +12,8 @@ const HidGuid g_hidClassGuid = {0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0
 
 using Clock = std::chrono::steady_clock;
 
+constexpr std::chrono::microseconds g_spinMargin{200};
+
 } // namespace
 
 struct VirtualHidAccess::Interface {
@@ -509,7 +511,13 @@ void VirtualHidAccess::waitModelled(Clock::time_point until)
     const Clock::time_point start = Clock::now();
     if (until <= start)
         return;
-    std::this_thread::sleep_until(until);
+    // A plain sleep overshoots by the timer slack and the wake-up, about a tenth of a 1 ms report;
+    // sleeping to just short of the deadline and spinning the rest keeps the model exact.
+    const Clock::time_point wake = until - g_spinMargin;
+    if (wake > start)
+        std::this_thread::sleep_until(wake);
+    while (Clock::now() < until)
+        std::this_thread::yield();
     m_modelledDelayNanos += static_cast<std::uint64_t>(
         std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count());
 }
