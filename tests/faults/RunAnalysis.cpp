@@ -1,0 +1,79 @@
+#include "RunAnalysis.h"
+
+#include "BootloaderProtocol.h"
+#include "FirmwareImage.h"
+
+namespace {
+
+bool isCommand(const std::vector<std::uint8_t>& report, std::uint8_t command)
+{
+    return report.size() == kReportSize && report[1] == COMMAND_LEAD_BYTE && report[2] == command
+        && report[3] == COMMAND_GUARD_BYTE && report[4] == 0xFF - command;
+}
+
+std::uint32_t littleEndian32(const std::vector<std::uint8_t>& report, int at)
+{
+    return report[at] | report[at + 1] << 8 | report[at + 2] << 16
+        | static_cast<std::uint32_t>(report[at + 3]) << 24;
+}
+
+} // namespace
+
+RunAnalysis::RunAnalysis(const std::vector<VirtualHidAccess::Transfer>& trace)
+{
+    using Transfer = VirtualHidAccess::Transfer;
+    // The bootloader takes the eight reports after a CMD_SET_PAGE as data, whatever they hold.
+    int chunksToCome = 0;
+    int pageAwaitingChecksum = -1;
+    for (const Transfer& transfer : trace) {
+        if (transfer.kind != Transfer::Write && transfer.kind != Transfer::Read)
+            continue;
+        ++m_transfers;
+        if (!transfer.ok)
+            m_failed.push_back(m_transfers);
+
+        if (transfer.kind == Transfer::Write) {
+            ++m_writes;
+            pageAwaitingChecksum = -1;
+            if (!transfer.ok)
+                continue;
+            if (chunksToCome > 0) {
+                --chunksToCome;
+            } else if (isCommand(transfer.bytes, CMD_SET_PAGE)) {
+                chunksToCome = static_cast<int>(FIRMWARE_CHUNKS_PER_PAGE);
+            } else if (isCommand(transfer.bytes, CMD_PAGE_CHECKSUM)) {
+                const std::uint32_t address = littleEndian32(transfer.bytes, 5);
+                if (address % FIRMWARE_PAGE_SIZE == 0 && address < FIRMWARE_IMAGE_SIZE)
+                    pageAwaitingChecksum = static_cast<int>(address / FIRMWARE_PAGE_SIZE);
+            }
+            continue;
+        }
+
+        if (pageAwaitingChecksum >= 0 && transfer.ok
+            && littleEndian32(transfer.bytes, 5) == g_page_checksums[pageAwaitingChecksum])
+            m_verified_pages.push_back(pageAwaitingChecksum);
+        pageAwaitingChecksum = -1;
+    }
+}
+
+bool RunAnalysis::everyPageVerifiedInOrder() const
+{
+    std::vector<int> expected;
+    for (int page = 0; page < static_cast<int>(FIRMWARE_PAGE_COUNT); ++page) {
+        if (page != FIRMWARE_CLOSING_PAGE)
+            expected.push_back(page);
+    }
+    expected.push_back(FIRMWARE_CLOSING_PAGE);
+    return m_verified_pages == expected;
+}
+
+int RunAnalysis::expectedProgress() const
+{
+    if (everyPageVerifiedInOrder())
+        return 62;
+    for (auto page = m_verified_pages.rbegin(); page != m_verified_pages.rend(); ++page) {
+        if (*page != FIRMWARE_CLOSING_PAGE)
+            return *page;
+    }
+    return 0;
+}

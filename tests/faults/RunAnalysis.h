@@ -1,0 +1,32 @@
+#pragma once
+
+#include "VirtualHidAccess.h"
+
+#include <vector>
+
+// What the bus saw of one flashing run, decoded from its trace alone: which pages the controller
+// was asked to verify, and which of those got a checksum reply that matches the table. This is
+// the record a run's outcome is judged against, kept apart from anything the window reports.
+class RunAnalysis {
+public:
+    explicit RunAnalysis(const std::vector<VirtualHidAccess::Transfer>& trace);
+
+    // Pages whose checksum reply arrived and equals their entry of the table, in order.
+    const std::vector<int>& verifiedPages() const { return m_verified_pages; }
+    // Every page verified, the closing page last and every other page before it in order.
+    bool everyPageVerifiedInOrder() const;
+    // The progress value the run must leave: 62 when every page is verified, else the last
+    // verified page other than the closing page, or 0.
+    int expectedProgress() const;
+
+    int transferCount() const { return m_transfers; }
+    int writeCount() const { return m_writes; }
+    // 1-based numbers of the transfers that failed.
+    const std::vector<int>& failedTransfers() const { return m_failed; }
+
+private:
+    std::vector<int> m_verified_pages;
+    std::vector<int> m_failed;
+    int m_transfers = 0;
+    int m_writes = 0;
+};

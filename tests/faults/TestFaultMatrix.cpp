@@ -1,0 +1,338 @@
+#include "BootloaderProtocol.h"
+#include "FaultRig.h"
+#include "FirmwareImage.h"
+#include "RunAnalysis.h"
+#include "UpdateLayout.h"
+
+#include <QtTest>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+
+// A read that gets no reply gives up after this long; the matrix pays it once per such case.
+constexpr std::uint32_t g_readTimeoutMs = 10;
+// What a single transfer may take beyond the read time limit: the sleep's overshoot on a loaded
+// machine. A read without a bound would hold the test until ctest's time-out instead.
+constexpr int g_transferSlackMs = 250;
+// What a whole run may take beyond its one bounded wait: 866 transfers in memory take a few
+// milliseconds, under a sanitizer a few tens.
+constexpr int g_runAllowanceMs = 3000;
+
+enum Fault { FailTransfer, Unplug, NeverAnswer, GarbageReply, WrongLengthReply };
+
+const char* faultName(Fault fault)
+{
+    switch (fault) {
+    case FailTransfer:
+        return "fails";
+    case Unplug:
+        return "unplugged";
+    case NeverAnswer:
+        return "never answers";
+    case GarbageReply:
+        return "garbage reply";
+    case WrongLengthReply:
+        return "reply of the wrong length";
+    }
+    return "?";
+}
+
+std::uint64_t mix(std::uint64_t value)
+{
+    value += 0x9E3779B97F4A7C15ull;
+    value = (value ^ (value >> 30)) * 0xBF58476D1CE4E5B9ull;
+    value = (value ^ (value >> 27)) * 0x94D049BB133111EBull;
+    return value ^ (value >> 31);
+}
+
+std::vector<std::uint8_t> noise(std::size_t size, std::uint64_t seed)
+{
+    std::vector<std::uint8_t> bytes(size);
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<std::uint8_t>(mix(seed * 131 + i) >> 24);
+    return bytes;
+}
+
+std::uint8_t commandOf(UpdateLayout::Role role)
+{
+    switch (role) {
+    case UpdateLayout::Role::Info:
+        return CMD_GET_INFO;
+    case UpdateLayout::Role::SetPage:
+        return CMD_SET_PAGE;
+    case UpdateLayout::Role::WritePage:
+        return CMD_WRITE_PAGE;
+    default:
+        return CMD_PAGE_CHECKSUM;
+    }
+}
+
+// 64 data bytes in place of a reply, varied with the read: noise; all ones (a blank version, an
+// impossible checksum); the right frame with a value one off; a mangled frame around the right
+// value, which the program takes because it reads no reply header.
+std::vector<std::uint8_t> garbageFor(const UpdateLayout::Step& step)
+{
+    std::vector<std::uint8_t> bytes = noise(kReportDataSize, step.number);
+    const std::uint8_t command = commandOf(step.role);
+    std::uint32_t value = step.role == UpdateLayout::Role::Info ? 0x0116 : 0;
+    if (step.page >= 0)
+        value = g_page_checksums[step.page];
+    const auto putValue = [&](std::uint32_t v) {
+        if (step.role == UpdateLayout::Role::Info) {
+            bytes[6] = static_cast<std::uint8_t>(v >> 8);
+            bytes[7] = static_cast<std::uint8_t>(v);
+        } else {
+            for (int i = 0; i < 4; ++i)
+                bytes[4 + i] = static_cast<std::uint8_t>(v >> (8 * i));
+        }
+    };
+    switch (step.number % 4) {
+    case 1:
+        std::fill(bytes.begin(), bytes.end(), 0xFF);
+        break;
+    case 2:
+        bytes[0] = COMMAND_LEAD_BYTE;
+        bytes[1] = command;
+        bytes[2] = COMMAND_GUARD_BYTE;
+        bytes[3] = static_cast<std::uint8_t>(0xFF - command);
+        putValue(value + 1);
+        break;
+    case 3:
+        putValue(value);
+        break;
+    default:
+        break;
+    }
+    return bytes;
+}
+
+std::vector<std::uint8_t> wrongLengthFor(const UpdateLayout::Step& step)
+{
+    static const std::size_t lengths[] = {0, 1, 4, 8, 9, 32, 63, 65, 96, 128};
+    return noise(lengths[step.number % (sizeof(lengths) / sizeof(lengths[0]))], step.number + 7);
+}
+
+bool flashHoldsTheImage(const VirtualController& controller)
+{
+    return std::memcmp(controller.flash(), g_firmware_image, FIRMWARE_IMAGE_SIZE) == 0;
+}
+
+} // namespace
+
+class TestFaultMatrix : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanRunFollowsTheLayout();
+    void faultAtEveryTransfer_data();
+    void faultAtEveryTransfer();
+    void cleanupTestCase();
+
+private:
+    void expectStates(const QStringList& allowed, const char* when);
+
+    std::unique_ptr<FaultRig> m_rig;
+    int m_cases = 0;
+    int m_finishedDespiteFault = 0;
+    QElapsedTimer m_matrixTime;
+};
+
+void TestFaultMatrix::initTestCase()
+{
+    QCOMPARE(UpdateLayout::writeCount(), 681);
+    QCOMPARE(UpdateLayout::readCount(), 185);
+    m_rig = std::make_unique<FaultRig>(g_readTimeoutMs);
+}
+
+void TestFaultMatrix::expectStates(const QStringList& allowed, const char* when)
+{
+    const FaultRig::View view = m_rig->view();
+    const QStringList states = FaultRig::matchingStates(view);
+    bool fits = false;
+    for (const QString& state : allowed)
+        fits = fits || states.contains(state);
+    QVERIFY2(fits, qPrintable(QStringLiteral("%1: window shows %2 (fits %3), expected %4")
+                                  .arg(QLatin1String(when), FaultRig::describe(view),
+                                       states.join(QStringLiteral(", ")),
+                                       allowed.join(QStringLiteral(" or ")))));
+}
+
+void TestFaultMatrix::cleanRunFollowsTheLayout()
+{
+    m_rig->startClean(0x0116);
+    m_rig->clickUpdateAndFlash();
+
+    // The matrix addresses transfers by number: they must be exactly these.
+    std::vector<bool> writes;
+    for (const VirtualHidAccess::Transfer& transfer : m_rig->bus.trace()) {
+        QVERIFY(transfer.ok);
+        if (transfer.kind == VirtualHidAccess::Transfer::Write || transfer.kind == VirtualHidAccess::Transfer::Read)
+            writes.push_back(transfer.kind == VirtualHidAccess::Transfer::Write);
+    }
+    std::vector<bool> expected;
+    for (const UpdateLayout::Step& step : UpdateLayout::steps())
+        expected.push_back(step.write);
+    QCOMPARE(writes, expected);
+    QVERIFY(RunAnalysis(m_rig->bus.trace()).everyPageVerifiedInOrder());
+    QVERIFY(m_rig->window->updateFinished());
+    QVERIFY(flashHoldsTheImage(*m_rig->controller));
+}
+
+void TestFaultMatrix::faultAtEveryTransfer_data()
+{
+    QTest::addColumn<int>("stepIndex");
+    QTest::addColumn<int>("fault");
+    const std::vector<UpdateLayout::Step>& steps = UpdateLayout::steps();
+    for (int i = 0; i < static_cast<int>(steps.size()); ++i) {
+        std::vector<Fault> faults{FailTransfer, Unplug};
+        if (!steps[i].write)
+            faults.insert(faults.end(), {NeverAnswer, GarbageReply, WrongLengthReply});
+        for (Fault fault : faults) {
+            const QString name = steps[i].describe() + QStringLiteral(" ") + QLatin1String(faultName(fault));
+            QTest::newRow(qPrintable(name)) << i << static_cast<int>(fault);
+        }
+    }
+}
+
+void TestFaultMatrix::faultAtEveryTransfer()
+{
+    QFETCH(int, stepIndex);
+    QFETCH(int, fault);
+    if (!m_matrixTime.isValid())
+        m_matrixTime.start();
+    ++m_cases;
+    const UpdateLayout::Step& step = UpdateLayout::steps()[stepIndex];
+    FaultRig& rig = *m_rig;
+    TimedBus& bus = rig.bus;
+    VirtualController& controller = *rig.controller;
+
+    rig.startClean(0x0116);
+    expectStates({QStringLiteral("Update offered")}, "before the run");
+
+    std::vector<std::uint8_t> garbage;
+    switch (static_cast<Fault>(fault)) {
+    case FailTransfer:
+        if (step.write)
+            bus.failWrite(step.number);
+        else
+            bus.failRead(step.number);
+        break;
+    case Unplug:
+        bus.unplugAtTransfer(step.transfer);
+        break;
+    case NeverAnswer:
+        bus.neverAnswerRead(step.number);
+        break;
+    case GarbageReply:
+        garbage = garbageFor(step);
+        bus.garbageReply(step.number, garbage);
+        break;
+    case WrongLengthReply:
+        bus.garbageReply(step.number, wrongLengthFor(step));
+        break;
+    }
+
+    const auto held = rig.clickUpdateAndFlash();
+    const RunAnalysis run(bus.trace());
+    const FaultRig::View after = rig.view();
+
+    // The fault struck the transfer it was meant for.
+    QVERIFY(run.transferCount() >= step.transfer);
+    const std::vector<int>& failed = run.failedTransfers();
+    const bool struck = std::find(failed.begin(), failed.end(), step.transfer) != failed.end();
+    QCOMPARE(struck, fault != GarbageReply);
+
+    // Never hung: at most one bounded wait, and no transfer beyond the bound.
+    QVERIFY2(bus.timedOutReads() <= 1, qPrintable(QString::number(bus.timedOutReads())));
+    QCOMPARE(bus.timedOutReads(), fault == NeverAnswer ? 1 : 0);
+    const auto bound = std::chrono::milliseconds(g_readTimeoutMs + g_transferSlackMs);
+    QVERIFY2(bus.longestTransfer() < bound,
+             qPrintable(QStringLiteral("a transfer took %1 ms").arg(bus.longestTransfer().count() / 1e6)));
+    QVERIFY2(held < std::chrono::milliseconds(g_readTimeoutMs * bus.timedOutReads() + g_runAllowanceMs),
+             qPrintable(QStringLiteral("the run held the window for %1 ms").arg(held.count() / 1e6)));
+
+    // A failed transfer ends the run, wherever it happens; only the info read may fail and leave
+    // the stored version to decide.
+    const int infoRead = 2;
+    for (int number : failed) {
+        if (number != infoRead)
+            QCOMPARE(number, run.transferCount());
+    }
+
+    // Never lies: Finish, and the flag behind it, only when every page was verified.
+    const bool verified = run.everyPageVerifiedInOrder();
+    QCOMPARE(after.updateFinished, verified);
+    QCOMPARE(after.finishShown, verified);
+    QCOMPARE(after.progressValue, run.expectedProgress());
+    if (verified) {
+        ++m_finishedDespiteFault;
+        expectStates({QStringLiteral("Finished")}, "after the run");
+    } else if (run.writeCount() == 1) {
+        expectStates({QStringLiteral("Update requested")}, "after the run");
+    } else {
+        expectStates({QStringLiteral("Flashing")}, "after the run");
+    }
+
+    // Never bricks: the controller stays in its bootloader, and it calls a firmware valid only
+    // while that firmware is whole: the old one until the first page is programmed, then none
+    // until the closing page completes the image.
+    QCOMPARE(controller.mode(), VirtualController::Mode::Bootloader);
+    if (controller.programmedPageCount() == 0)
+        QCOMPARE(controller.reportedVersion(), std::uint16_t(0x0116));
+    else
+        QVERIFY(controller.reportedVersion() == BLANK_VERSION_WORD
+                || (controller.reportedVersion() == EMBEDDED_FIRMWARE_VERSION && flashHoldsTheImage(controller)));
+
+    // The next pass, with the fault's aftermath still on the bus.
+    const bool found = rig.pass();
+    QCOMPARE(found, fault != Unplug);
+    QCOMPARE(bus.openHandleCount(), found ? 1 : 0);
+    if (!found)
+        expectStates({QStringLiteral("No device")}, "after the next pass");
+    else if (after.updateFinished)
+        expectStates({QStringLiteral("Flashed in this run")}, "after the next pass");
+    else
+        expectStates({QStringLiteral("Update offered"), QStringLiteral("Up to date")}, "after the next pass");
+
+    // The fault cleared: replugged, still in the bootloader.
+    bus.setPlugged(controller, false);
+    QVERIFY(!rig.pass());
+    expectStates({QStringLiteral("No device")}, "unplugged");
+    bus.setPlugged(controller, true);
+    QVERIFY(rig.pass());
+    const bool complete = controller.reportedVersion() == EMBEDDED_FIRMWARE_VERSION;
+    const std::uint16_t reported = controller.reportedVersion();
+    QCOMPARE(g_device_version, reported == BLANK_VERSION_WORD ? 0u : std::uint32_t(reported));
+    expectStates({complete ? QStringLiteral("Up to date") : QStringLiteral("Update offered")}, "replugged");
+
+    // A second update completes. A controller that the faulted run already completed is written
+    // again the way a user forces it, with Shift held.
+    bus.setKeyHeld(HidKey::LeftShift, complete);
+    bus.clearTrace();
+    bus.resetTiming();
+    rig.clickUpdateAndFlash();
+    QCOMPARE(bus.writeCount(), 681);
+    QCOMPARE(bus.readCount(), 185);
+    QVERIFY(RunAnalysis(bus.trace()).everyPageVerifiedInOrder());
+    expectStates({QStringLiteral("Finished")}, "after the second update");
+    QVERIFY(flashHoldsTheImage(controller));
+    QCOMPARE(controller.reportedVersion(), std::uint16_t(EMBEDDED_FIRMWARE_VERSION));
+    QVERIFY(rig.pass());
+    expectStates({QStringLiteral("Flashed in this run")}, "after the second update's next pass");
+}
+
+void TestFaultMatrix::cleanupTestCase()
+{
+    if (m_cases > 0)
+        qInfo("fault matrix: %d cases, %d finished with every page verified despite the fault, %.1f s",
+              m_cases, m_finishedDespiteFault, m_matrixTime.elapsed() / 1000.0);
+    m_rig.reset();
+}
+
+QTEST_MAIN(TestFaultMatrix)
+#include "TestFaultMatrix.moc"

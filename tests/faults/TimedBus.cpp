@@ -1,0 +1,53 @@
+#include "TimedBus.h"
+
+#include <algorithm>
+
+using Clock = std::chrono::steady_clock;
+
+TimedBus::TimedBus() = default;
+
+void TimedBus::resetTiming()
+{
+    m_longest = std::chrono::nanoseconds(0);
+    m_timed_out_reads = 0;
+}
+
+std::chrono::nanoseconds TimedBus::longestTransfer() const
+{
+    return m_longest;
+}
+
+int TimedBus::timedOutReads() const
+{
+    return m_timed_out_reads;
+}
+
+void TimedBus::setReadTimeoutMs(std::uint32_t milliseconds)
+{
+    m_read_timeout_ms = milliseconds;
+    VirtualHidAccess::setReadTimeoutMs(milliseconds);
+}
+
+std::uint32_t TimedBus::readTimeoutMs() const
+{
+    return m_read_timeout_ms;
+}
+
+bool TimedBus::writeReport(HidHandle handle, const std::uint8_t* report, std::uint32_t* bytesWritten)
+{
+    const Clock::time_point start = Clock::now();
+    const bool ok = VirtualHidAccess::writeReport(handle, report, bytesWritten);
+    m_longest = std::max<std::chrono::nanoseconds>(m_longest, Clock::now() - start);
+    return ok;
+}
+
+bool TimedBus::readReport(HidHandle handle, std::uint8_t* report, std::uint32_t* bytesRead)
+{
+    const Clock::time_point start = Clock::now();
+    const bool ok = VirtualHidAccess::readReport(handle, report, bytesRead);
+    const auto took = Clock::now() - start;
+    m_longest = std::max<std::chrono::nanoseconds>(m_longest, took);
+    if (!ok && took >= std::chrono::milliseconds(m_read_timeout_ms))
+        ++m_timed_out_reads;
+    return ok;
+}
