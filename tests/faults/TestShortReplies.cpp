@@ -1,0 +1,143 @@
+#include "FaultRig.h"
+#include "RunAnalysis.h"
+#include "UpdateLayout.h"
+
+#include <QtTest>
+
+#include <memory>
+#include <vector>
+
+// A reply that does not fill a whole report is no reply: the read fails, the input buffer keeps
+// exactly what the last whole reply left in it, and nothing is parsed from it. In discovery the
+// stored version stays in force; in a run the read ends the run like any failed read.
+
+using Bytes = std::vector<std::uint8_t>;
+Q_DECLARE_METATYPE(Bytes)
+
+namespace {
+
+Bytes pattern(std::size_t size)
+{
+    Bytes bytes(size);
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<std::uint8_t>(0x40 + i * 7);
+    return bytes;
+}
+
+Bytes inReportOf(const Widget& window)
+{
+    return Bytes(window.inReport(), window.inReport() + kReportSize);
+}
+
+// The 65 bytes of the last read that delivered a whole report.
+Bytes lastWholeReply(const VirtualHidAccess& bus)
+{
+    const auto& trace = bus.trace();
+    for (auto transfer = trace.rbegin(); transfer != trace.rend(); ++transfer) {
+        if (transfer->kind == VirtualHidAccess::Transfer::Read && transfer->ok)
+            return transfer->bytes;
+    }
+    return {};
+}
+
+void addLengths(const char* name, int arg)
+{
+    for (int length : {0, 1, 8, 63, 65, 128})
+        QTest::addRow("%s, %d bytes", name, length) << arg << pattern(static_cast<std::size_t>(length));
+}
+
+} // namespace
+
+class TestShortReplies : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void shortInfoReplyLeavesTheStoredVersion_data();
+    void shortInfoReplyLeavesTheStoredVersion();
+    void shortReplyInARunIsAFailedRead_data();
+    void shortReplyInARunIsAFailedRead();
+
+private:
+    std::unique_ptr<FaultRig> m_rig;
+};
+
+void TestShortReplies::initTestCase()
+{
+    m_rig = std::make_unique<FaultRig>(10);
+}
+
+void TestShortReplies::shortInfoReplyLeavesTheStoredVersion_data()
+{
+    QTest::addColumn<int>("storedVersion");
+    QTest::addColumn<Bytes>("reply");
+    addLengths("older version stored", 0x0116);
+    addLengths("current version stored", 0x0117);
+}
+
+void TestShortReplies::shortInfoReplyLeavesTheStoredVersion()
+{
+    QFETCH(int, storedVersion);
+    QFETCH(Bytes, reply);
+    FaultRig& rig = *m_rig;
+    // The input buffer and the controller both say the opposite of the stored version: parsing the
+    // buffer, or taking a short reply as a whole one, would change the decision.
+    const std::uint16_t opposite = storedVersion == 0x0116 ? 0x0117 : 0x0116;
+    rig.startClean(opposite);
+    QCOMPARE(g_device_version, std::uint32_t(opposite));
+    g_device_version = static_cast<std::uint32_t>(storedVersion);
+    const Bytes before = inReportOf(*rig.window);
+    rig.bus.clearTrace();
+    rig.bus.garbageReply(1, reply);
+
+    QVERIFY(rig.pass());
+
+    QCOMPARE(rig.bus.readCount(), 1);
+    QCOMPARE(inReportOf(*rig.window), before);
+    QCOMPARE(g_device_version, std::uint32_t(storedVersion));
+    const FaultRig::View view = rig.view();
+    QCOMPARE(view.updateShown, storedVersion == 0x0116);
+    QCOMPARE(view.finishShown, storedVersion != 0x0116);
+}
+
+void TestShortReplies::shortReplyInARunIsAFailedRead_data()
+{
+    QTest::addColumn<int>("read");
+    QTest::addColumn<Bytes>("reply");
+    // Reads of a run: 1 info, 2 opening SET_PAGE, then SET_PAGE, WRITE_PAGE and CHECKSUM for
+    // pages 0 to 15 and 17 to 60, then for page 16.
+    addLengths("info", 1);
+    addLengths("opening SET_PAGE", 2);
+    addLengths("SET_PAGE page 5", 3 + 5 * 3);
+    addLengths("WRITE_PAGE page 5", 4 + 5 * 3);
+    addLengths("CHECKSUM page 5", 5 + 5 * 3);
+    addLengths("CHECKSUM closing page 16", 185);
+}
+
+void TestShortReplies::shortReplyInARunIsAFailedRead()
+{
+    QFETCH(int, read);
+    QFETCH(Bytes, reply);
+    FaultRig& rig = *m_rig;
+    rig.startClean(0x0116);
+    rig.bus.garbageReply(read, reply);
+
+    rig.clickUpdateAndFlash();
+
+    // The buffer holds the last whole reply, untouched by the short one.
+    QCOMPARE(inReportOf(*rig.window), lastWholeReply(rig.bus));
+    const RunAnalysis run(rig.bus.trace());
+    QCOMPARE(rig.bus.readCount(), read == 1 ? 185 : read);
+    if (read == 1) {
+        // The version stored by discovery decided, and the run went through.
+        QVERIFY(run.everyPageVerifiedInOrder());
+        QVERIFY(rig.window->updateFinished());
+    } else {
+        QCOMPARE(run.transferCount(), run.failedTransfers().back());
+        QVERIFY(!rig.window->updateFinished());
+        QVERIFY(!rig.view().finishShown);
+    }
+}
+
+QTEST_MAIN(TestShortReplies)
+#include "TestShortReplies.moc"
