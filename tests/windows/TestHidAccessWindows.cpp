@@ -129,9 +129,27 @@ DWORD presentInterfaceCount()
     return count;
 }
 
+// True when the handle is open for reading and writing and its I/O is overlapped, which is what
+// lets readReport give up on a silent device.
+bool openedForBoundedReportIo(HidHandle handle)
+{
+    IO_STATUS_BLOCK status;
+    ULONG mode = 0;
+    constexpr ULONG kSynchronousIo = 0x10 | 0x20;  // FILE_SYNCHRONOUS_IO_ALERT, _NONALERT
+    if (NtQueryInformationFile(handle, &status, &mode, sizeof(mode), FileModeInformation) != 0
+        || (mode & kSynchronousIo) != 0)
+        return false;
+    PUBLIC_OBJECT_BASIC_INFORMATION basic = {};
+    if (NtQueryObject(handle, ObjectBasicInformation, &basic, sizeof(basic), nullptr) != 0)
+        return false;
+    const ACCESS_MASK readAndWrite = FILE_READ_DATA | FILE_WRITE_DATA;
+    return (basic.GrantedAccess & readAndWrite) == readAndWrite;
+}
+
 struct Walk {
     std::uint32_t present = 0;  // indexes before the first null
     std::uint32_t unopenable = 0;  // INVALID_HID_HANDLE among them
+    std::uint32_t boundedIo = 0;  // opened ones whose reads can time out
     std::vector<HidAttributes> attributes;  // of those that answered
 };
 
@@ -147,6 +165,8 @@ Walk walkInterfaces(HidAccess& access)
         ++walk.present;
         if (handle == INVALID_HID_HANDLE)
             ++walk.unopenable;
+        else if (openedForBoundedReportIo(handle))
+            ++walk.boundedIo;
         HidAttributes attributes;
         if (access.getAttributes(handle, &attributes))
             walk.attributes.push_back(attributes);
@@ -278,6 +298,7 @@ void testEnumerationVisitsEveryInterfaceUntilNull()
     // Nothing skipped and nothing invented: as many indexes as SetupAPI lists.
     WT_CHECK_EQ(walk.present, present);
     WT_CHECK_EQ(walk.unopenable, 0u);
+    WT_CHECK_EQ(walk.boundedIo, walk.present);
     WT_CHECK_EQ(walk.attributes.size(), static_cast<std::size_t>(walk.present));
     if (runsUnderWine()) {
         WT_CHECK(present >= 2);
