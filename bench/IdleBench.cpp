@@ -114,12 +114,17 @@ void report(const Subject& subject)
     const double wall = double(subject.end.monotonicNanos - subject.start.monotonicNanos);
     const double tickNanos = 1e9 / double(ProcessProbe::ticksPerSecond());
     const double statCpu = double(subject.end.cpuTicks - subject.start.cpuTicks) * tickNanos;
-    const double schedCpu = double(subject.end.onCpuNanos - subject.start.onCpuNanos);
+    // The scheduler's counters live with the threads: a thread that ends takes its share along.
+    const bool threadEnded = subject.end.onCpuNanos < subject.start.onCpuNanos;
+    const double schedCpu = threadEnded ? 0 : double(subject.end.onCpuNanos - subject.start.onCpuNanos);
     std::printf("  %s\n", subject.label.c_str());
-    std::printf("    CPU over %.1f s: %.1f ms by /proc/<pid>/stat (%.0f ms ticks) = %.3f %% of one core;\n"
-                "                   %.2f ms by the scheduler's counters of its threads = %.4f %% of one core\n",
-                wall / 1e9, statCpu / 1e6, tickNanos / 1e6, 100.0 * statCpu / wall, schedCpu / 1e6,
-                100.0 * schedCpu / wall);
+    std::printf("    CPU over %.1f s: %.1f ms by /proc/<pid>/stat (%.0f ms ticks) = %.3f %% of one core;\n",
+                wall / 1e9, statCpu / 1e6, tickNanos / 1e6, 100.0 * statCpu / wall);
+    if (threadEnded)
+        std::printf("                   the scheduler's counters do not apply: a thread ended meanwhile\n");
+    else
+        std::printf("                   %.2f ms by the scheduler's counters of its threads = %.4f %% of one core\n",
+                    schedCpu / 1e6, 100.0 * schedCpu / wall);
     std::printf("    resident memory: %ld KiB after start-up, %ld KiB at the end; %d threads\n",
                 subject.start.residentKiB, subject.end.residentKiB, subject.end.threads);
 }
