@@ -40,12 +40,7 @@ Widget::Widget(HidAccess* hid, QWidget* parent)
     m_ui->setupUi(this);
     setWindowIcon(QIcon(QStringLiteral(":/image/res/logo.ico")));
 
-    m_update_finished = false;
-    m_device_connected = false;
-    m_ui->m_update_progress->setValue(0);
-    m_ui->m_update_progress->hide();
-    m_ui->UpdateBtn->hide();
-    m_ui->Finish->hide();
+    clearDeviceState();
 
     // The thread has no parent: it is not stopped or waited for when the window goes, and deletes
     // itself if it ends while the event loop still runs.
@@ -155,14 +150,20 @@ bool Widget::_Open_Update_device()
         return true;
     }
 
+    clearDeviceState();
+    update();
+    return false;
+}
+
+// What the window shows while no bootloader is held: the start picture and none of the form.
+void Widget::clearDeviceState()
+{
     m_update_finished = false;
     m_device_connected = false;
     m_ui->m_update_progress->setValue(0);
     m_ui->m_update_progress->hide();
     m_ui->UpdateBtn->hide();
     m_ui->Finish->hide();
-    update();
-    return false;
 }
 
 bool Widget::sendReport()

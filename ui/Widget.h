@@ -49,6 +49,7 @@ public slots:
     void _Find_Device();
 
 private:
+    void clearDeviceState();
     bool sendReport();
     bool readReply(std::uint32_t* bytesRead);
     bool sendPageCommand(std::uint8_t command, std::uint32_t pageAddress, std::uint8_t lastByte);
