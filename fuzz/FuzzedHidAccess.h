@@ -1,0 +1,64 @@
+#pragma once
+
+#include "HidAccess.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <set>
+#include <vector>
+
+class FuzzedDataProvider;
+
+// A HID stack whose every result comes from the fuzz input: which interfaces exist and open, their
+// ids, whether each string request, write and read succeeds, and what each reply holds. Input
+// that runs out reads as zeros, and zero always means the well-behaved answer (the interface
+// opens, is the bootloader, the transfer succeeds, the reply is the one a controller gives), so
+// every input ends in a sane state.
+//
+// It keeps its own record of what it told the window: the version of the last whole info reply
+// and whether each page's checksum reply matched the table, and it aborts on any misuse of a
+// handle. The fuzz target holds the window to that record.
+class FuzzedHidAccess : public HidAccess {
+public:
+    void setInput(FuzzedDataProvider* input);
+    // The next pass finds no interface at all.
+    void setEmpty(bool empty);
+
+    // Forget which pages were verified: a new run begins.
+    void beginRun();
+    bool everyPageMatchedThisRun() const;
+    // The version the window must hold: from the last whole reply to CMD_GET_INFO.
+    std::uint32_t expectedVersion() const { return m_expected_version; }
+    void setExpectedVersion(std::uint32_t version) { m_expected_version = version; }
+    int openHandleCount() const { return static_cast<int>(m_open.size()); }
+
+    HidGuid getHidGuid() override;
+    HidHandle openInterface(const HidGuid& hidClass, std::uint32_t index) override;
+    bool getAttributes(HidHandle handle, HidAttributes* attributes) override;
+    bool getIndexedString(HidHandle handle, std::uint32_t stringIndex, void* buffer,
+                          std::uint32_t bufferLength) override;
+    bool writeReport(HidHandle handle, const std::uint8_t* report,
+                     std::uint32_t* bytesWritten) override;
+    bool readReport(HidHandle handle, std::uint8_t* report, std::uint32_t* bytesRead) override;
+    void closeHandle(HidHandle handle) override;
+    void sleepMs(std::uint32_t milliseconds) override;
+    bool isKeyHeld(HidKey key) override;
+    bool reachesHardware() const override;
+
+private:
+    void requireOpen(HidHandle handle) const;
+
+    FuzzedDataProvider* m_input = nullptr;
+    bool m_empty = false;
+    std::set<HidHandle> m_open;
+    std::uintptr_t m_next_handle = 0x1000;
+
+    // The command the last whole write carried, as the bootloader takes it: the eight reports
+    // after CMD_SET_PAGE are data.
+    std::uint8_t m_last_command = 0;
+    std::uint32_t m_last_address = 0;
+    int m_chunks_to_come = 0;
+
+    std::uint32_t m_expected_version = 0;
+    std::vector<bool> m_page_matched;
+};
