@@ -1,6 +1,7 @@
 #include "BaseWindow.h"
 
 #include "CustomTitle.h"
+#include "StyleSheetFile.h"
 
 #include <QApplication>
 #include <QBrush>
@@ -45,12 +46,7 @@ BaseWindow::~BaseWindow() = default;
 
 void BaseWindow::loadStyleSheet(const QString& sheetName)
 {
-    QFile file(QStringLiteral(":/Resources/") + sheetName + QStringLiteral(".css"));
-    if (!file.open(QIODevice::ReadOnly))
-        return;
-    const QByteArray contents = file.readAll();
-    // Read as a C string: a NUL byte ends the sheet.
-    setStyleSheet(styleSheet() + QString::fromLatin1(contents.constData()));
+    appendStyleSheetFile(this, sheetName);
 }
 
 void BaseWindow::paintEvent(QPaintEvent* event)

@@ -1,4 +1,5 @@
 #include "CustomTitle.h"
+#include "StyleSheetFile.h"
 
 #include <QBrush>
 #include <QByteArray>
@@ -180,12 +181,7 @@ void CustomTitle::getRestoreGeometry(QPoint& restorePos, QSize& restoreSize)
 
 void CustomTitle::loadStyleSheet(const QString& sheetName)
 {
-    QFile file(QStringLiteral(":/Resources/") + sheetName + QStringLiteral(".css"));
-    if (!file.open(QIODevice::ReadOnly))
-        return;
-    const QByteArray contents = file.readAll();
-    // Read as a C string: a NUL byte ends the sheet.
-    setStyleSheet(styleSheet() + QString::fromLatin1(contents.constData()));
+    appendStyleSheetFile(this, sheetName);
 }
 
 void CustomTitle::mousePressEvent(QMouseEvent* event)
