@@ -44,6 +44,7 @@ private slots:
     void flashHoldsTheImage();
     void windowEndedOnFinish();
     void missingPermissionIsToldOnce();
+    void udevRuleOpensTheControllerOnly();
 
 private:
     // The rest of the first line that starts with `tag` and a space.
@@ -64,7 +65,8 @@ void TestKernelUsbUpdate::initTestCase()
     clock.start();
     runner.start(QStringLiteral("sh"),
                  {QStringLiteral(LUMARO_KERNEL_RUNNER), QStringLiteral(LUMARO_KERNEL_WORK_DIR),
-                  QStringLiteral(LUMARO_OFFSCREEN_PLUGIN), QStringLiteral(LUMARO_GADGET),
+                  QStringLiteral(LUMARO_OFFSCREEN_PLUGIN), QStringLiteral(LUMARO_UDEV_RULE),
+                  QStringLiteral(LUMARO_GADGET),
                   QStringLiteral(LUMARO_DRIVER), QStringLiteral(LUMARO_PROBE)});
     QVERIFY2(runner.waitForFinished(g_runner_deadline_ms), "the kernel test runner did not end");
     const QString runnerOutput = QString::fromLocal8Bit(runner.readAll());
@@ -328,6 +330,16 @@ void TestKernelUsbUpdate::missingPermissionIsToldOnce()
     QCOMPARE(linesStartingWith(QStringLiteral("probe-stderr")),
              QStringList({QString::fromStdString(
                  HidAccessLinux::permissionNotice("/dev/hidraw0"))}));
+}
+
+void TestKernelUsbUpdate::udevRuleOpensTheControllerOnly()
+{
+    // udev's own evaluation of the packaged rule on the devices the kernel made: the controller's
+    // hidraw node and USB device in both identities get the seat's access, and nothing else does.
+    QCOMPARE(linesStartingWith(QStringLiteral("udev")),
+             QStringList({"game-hidraw TAGS=:uaccess:", "game-usb TAGS=:uaccess:",
+                          "game-usb-interface TAGS=", "root-hub TAGS=",
+                          "bootloader-hidraw TAGS=:uaccess:", "bootloader-usb TAGS=:uaccess:"}));
 }
 
 QTEST_GUILESS_MAIN(TestKernelUsbUpdate)

@@ -45,10 +45,23 @@ echo "lumaro-vm: permission probe"
 lumaro-permission-probe 1000 > /tmp/probe.txt 2>/tmp/probe.err
 echo "probe-rc $?" >> /tmp/probe.txt
 
+# The tags the installed rule gives a device, as udev would on its arrival (no daemon runs here).
+udev_tags() {
+    tags=$(udevadm test --action=add "$2" 2>/dev/null | grep '^TAGS=')
+    echo "udev $1 ${tags:-TAGS=}" >> /tmp/udev.txt
+}
+udev_tags game-hidraw /sys/class/hidraw/hidraw0
+udev_tags game-usb /sys/bus/usb/devices/1-1
+udev_tags game-usb-interface /sys/bus/usb/devices/1-1:1.0
+udev_tags root-hub /sys/bus/usb/devices/usb1
+
 echo "lumaro-vm: updater"
 QT_QPA_PLATFORM=offscreen lumaro-kernel-driver > /tmp/driver.txt 2>/tmp/driver.err
 driver_rc=$?
 [ $driver_rc -eq 0 ] || dmesg | tail -n 40
+
+udev_tags bootloader-hidraw "$(ls -d /sys/class/hidraw/hidraw* | head -n 1)"
+udev_tags bootloader-usb /sys/bus/usb/devices/1-1
 
 echo "lumaro-vm: stopping the gadget"
 kill -TERM $gadget
@@ -59,6 +72,7 @@ gadget_rc=$?
     echo "vm-begin"
     echo "vm-kernel $(uname -r)"
     cat /tmp/probe.txt
+    cat /tmp/udev.txt
     sed 's/^/probe-stderr /' /tmp/probe.err
     echo "driver-rc $driver_rc"
     cat /tmp/driver.txt

@@ -1,22 +1,26 @@
 #!/bin/sh
 # Builds the kernel test's initramfs: busybox, the given programs with every shared library they
 # load (and Qt's offscreen platform plugin with its own), the USB and HID modules of the kernel,
-# and the test's /init.
+# the udev rule under test in /etc/udev/rules.d, and the test's /init.
 #
-#   make-initramfs.sh <output.cpio.gz> <kernel version> <init script> <qt plugin> <program>...
+#   make-initramfs.sh <output.cpio.gz> <kernel version> <init script> <qt plugin> <udev rule>
+#                     <program>...
 set -eu
 
 out=$1
 kernel=$2
 init=$3
 plugin=$4
-shift 4
+rule=$5
+shift 5
 
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
 # It becomes the VM's /, which unprivileged programs must be able to walk.
 chmod 755 "$root"
-mkdir -p "$root/bin" "$root/dev" "$root/proc" "$root/sys" "$root/tmp" "$root/lib/modules" "$root/etc"
+mkdir -p "$root/bin" "$root/dev" "$root/proc" "$root/sys" "$root/tmp" "$root/lib/modules" \
+    "$root/etc/udev/rules.d"
+cp "$rule" "$root/etc/udev/rules.d/"
 
 cp /bin/busybox "$root/bin/busybox"
 cp "$init" "$root/init"
