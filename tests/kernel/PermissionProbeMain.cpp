@@ -1,8 +1,11 @@
 // Two discovery walks over the HID interfaces as an unprivileged user who may not open the
-// controller's device node: each finds it present but unopenable, and the reason is told once.
+// controller's device nodes: each finds the controller present but unopenable (or, with its
+// hidraw node open to all, opened but refused the string request that goes through the USB
+// node), and the reason is told once.
 //
 //   lumaro-permission-probe <uid>
 
+#include "BootloaderProtocol.h"
 #include "HidAccessLinux.h"
 
 #include <cstdio>
@@ -27,15 +30,23 @@ int main(int argc, char** argv)
         std::uint32_t index = 0;
         int unopenable = 0;
         int opened = 0;
+        int stringsRefused = 0;
         for (;; ++index) {
             const HidHandle handle = hid.openInterface(hidClass, index);
             if (!handle)
                 break;
-            ++(handle == INVALID_HID_HANDLE ? unopenable : opened);
+            if (handle == INVALID_HID_HANDLE) {
+                ++unopenable;
+            } else {
+                ++opened;
+                std::uint8_t text[14] = {};
+                if (!hid.getIndexedString(handle, SWITCH_STRING_INDEX, text, sizeof text))
+                    ++stringsRefused;
+            }
             hid.closeHandle(handle);
         }
-        std::printf("probe-pass %d interfaces %u unopenable %d opened %d\n", pass, index,
-                    unopenable, opened);
+        std::printf("probe-pass %d interfaces %u unopenable %d opened %d strings-refused %d\n",
+                    pass, index, unopenable, opened, stringsRefused);
     }
     std::fflush(stdout);
     return 0;

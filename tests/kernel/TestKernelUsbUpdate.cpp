@@ -322,14 +322,23 @@ void TestKernelUsbUpdate::windowEndedOnFinish()
 
 void TestKernelUsbUpdate::missingPermissionIsToldOnce()
 {
-    // Run as an unprivileged user on the root-only hidraw node the kernel made: the controller is
+    // Run as an unprivileged user on the root-only device nodes the kernel made: the controller is
     // present but cannot be opened, in both passes, and the reason is printed once.
     QCOMPARE(linesStartingWith(QStringLiteral("probe-pass")),
-             QStringList({"1 interfaces 1 unopenable 1 opened 0",
-                          "2 interfaces 1 unopenable 1 opened 0"}));
+             QStringList({"1 interfaces 1 unopenable 1 opened 0 strings-refused 0",
+                          "2 interfaces 1 unopenable 1 opened 0 strings-refused 0"}));
     QCOMPARE(linesStartingWith(QStringLiteral("probe-stderr")),
              QStringList({QString::fromStdString(
                  HidAccessLinux::permissionNotice("/dev/hidraw0"))}));
+    // With the hidraw node open to all, the string requests of the switch are what the missing
+    // permission on the USB node stops; it never reaches the device (the switch test sees only
+    // the updater's five requests).
+    QCOMPARE(linesStartingWith(QStringLiteral("usb-probe-pass")),
+             QStringList({"1 interfaces 1 unopenable 0 opened 1 strings-refused 1",
+                          "2 interfaces 1 unopenable 0 opened 1 strings-refused 1"}));
+    QCOMPARE(linesStartingWith(QStringLiteral("usb-probe-stderr")),
+             QStringList({QString::fromStdString(
+                 HidAccessLinux::permissionNotice("/dev/bus/usb/001/002"))}));
 }
 
 void TestKernelUsbUpdate::udevRuleOpensTheControllerOnly()

@@ -44,6 +44,12 @@ done
 echo "lumaro-vm: permission probe"
 lumaro-permission-probe 1000 > /tmp/probe.txt 2>/tmp/probe.err
 echo "probe-rc $?" >> /tmp/probe.txt
+# Once more with the hidraw node open to all: the USB node is what stops it now.
+chmod 666 /dev/hidraw0
+lumaro-permission-probe 1000 2>&1 > /tmp/probe-usb.out | sed 's/^/usb-probe-stderr /' > /tmp/probe-usb.err
+sed 's/^/usb-/' /tmp/probe-usb.out >> /tmp/probe.txt
+cat /tmp/probe-usb.err >> /tmp/probe.txt
+chmod 600 /dev/hidraw0
 
 # The tags the installed rule gives a device, as udev would on its arrival (no daemon runs here).
 udev_tags() {
