@@ -111,9 +111,11 @@ std::vector<std::uint8_t> deviceDescriptor(const Identity& identity)
     put16(d, CONTROLLER_VID);
     put16(d, identity.productId);
     put16(d, 0x0100);
-    const std::uint8_t strings = identity.hasStrings ? 1 : 0;
-    d.insert(d.end(), {std::uint8_t(strings * 1), std::uint8_t(strings * 2),
-                       std::uint8_t(strings * 3), 1});
+    // iManufacturer, iProduct, iSerialNumber, then one configuration.
+    if (identity.hasStrings)
+        d.insert(d.end(), {1, 2, 3, 1});
+    else
+        d.insert(d.end(), {0, 0, 0, 1});
     return d;
 }
 
