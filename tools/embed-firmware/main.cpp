@@ -24,21 +24,14 @@ const char* const g_toolName = "lumaro-embed-firmware";
 
 using Image = std::vector<std::uint8_t>;
 
-class Random {
-public:
-    explicit Random(std::uint64_t seed) : m_state(seed) {}
-    // splitmix64: fixed output on every host and compiler.
-    std::uint64_t next()
-    {
-        std::uint64_t z = (m_state += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-
-private:
-    std::uint64_t m_state;
-};
+// splitmix64: the same sequence on every host and compiler.
+std::uint64_t nextRandom(std::uint64_t& state)
+{
+    std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+}
 
 std::uint32_t pageSum(const Image& image, std::size_t page)
 {
@@ -51,7 +44,7 @@ std::uint32_t pageSum(const Image& image, std::size_t page)
 Image makeStandIn()
 {
     Image image(FIRMWARE_IMAGE_SIZE);
-    Random random(0x4C554D41524F3131ull);
+    std::uint64_t random = 0x4C554D41524F3131ull;
     for (std::size_t page = 0; page < FIRMWARE_PAGE_COUNT; ++page) {
         std::uint8_t* bytes = image.data() + page * FIRMWARE_PAGE_SIZE;
         const std::uint32_t target = g_page_checksums[page];
@@ -60,7 +53,7 @@ Image makeStandIn()
         std::uint32_t raw[FIRMWARE_PAGE_SIZE];
         std::uint64_t rawSum = 0;
         for (std::uint32_t& value : raw) {
-            value = static_cast<std::uint32_t>(random.next() & 0xFF);
+            value = static_cast<std::uint32_t>(nextRandom(random) & 0xFF);
             rawSum += value;
         }
         std::uint32_t sum = 0;
@@ -72,7 +65,7 @@ Image makeStandIn()
             sum += bytes[i];
         }
         while (sum != target) {
-            std::uint8_t& byte = bytes[random.next() % FIRMWARE_PAGE_SIZE];
+            std::uint8_t& byte = bytes[nextRandom(random) % FIRMWARE_PAGE_SIZE];
             if (sum < target && byte < 255) {
                 ++byte;
                 ++sum;
