@@ -20,6 +20,9 @@ Report commandReport(std::uint8_t code, std::uint8_t fill = 0x00)
     return report;
 }
 
+// Long enough to tell a read that fails at once from one that waits, on a busy machine.
+constexpr std::uint32_t g_rigReadTimeoutMs = 150;
+
 // Bus positions 0 foreign, 1 unopenable, 2 controller, 3 foreign.
 struct MixedBus {
     VirtualHidAccess bus;
@@ -41,7 +44,7 @@ struct BootloaderBus {
     BootloaderBus()
     {
         controller.setMode(VirtualController::Mode::Bootloader);
-        bus.setReadTimeoutMs(30);
+        bus.setReadTimeoutMs(g_rigReadTimeoutMs);
         handle = bus.openInterface(bus.getHidGuid(), 0);
         bus.clearTrace();
     }
@@ -260,25 +263,26 @@ void TestVirtualHidAccess::faultsAtTransferNumber_data()
     QTest::addColumn<QByteArray>("garbage");
     QTest::addColumn<QString>("outcome"); // + succeeded, - failed, per transfer
     QTest::addColumn<int>("garbageRead"); // the read whose buffer holds the garbage, 0 for none
+    QTest::addColumn<int>("waitingRead"); // the read that waits out the timeout, 0 for none
     QTest::addColumn<int>("queuedAtEnd");
     QTest::addColumn<bool>("plugged");
 
     QByteArray garbage(kReportDataSize, '\0');
     for (int i = 0; i < garbage.size(); ++i)
         garbage[i] = char(0xF0 ^ i);
-    QTest::newRow("second write fails") << Fault::FailWrite << 2 << QByteArray() << "++--++" << 0 << 0 << true;
-    QTest::newRow("first write fails") << Fault::FailWrite << 1 << QByteArray() << "--++++" << 0 << 0 << true;
+    QTest::newRow("second write fails") << Fault::FailWrite << 2 << QByteArray() << "++--++" << 0 << 2 << 0 << true;
+    QTest::newRow("first write fails") << Fault::FailWrite << 1 << QByteArray() << "--++++" << 0 << 1 << 0 << true;
     // The reply stays queued, so each later read gets the reply to the write before.
-    QTest::newRow("second read fails") << Fault::FailRead << 2 << QByteArray() << "+++-++" << 0 << 1 << true;
-    QTest::newRow("first read never answered") << Fault::NeverAnswer << 1 << QByteArray() << "+-++++" << 0 << 0 << true;
-    QTest::newRow("third read never answered") << Fault::NeverAnswer << 3 << QByteArray() << "+++++-" << 0 << 0 << true;
-    QTest::newRow("unplugged at transfer 3") << Fault::Unplug << 3 << QByteArray() << "++----" << 0 << 0 << false;
-    QTest::newRow("unplugged at transfer 4") << Fault::Unplug << 4 << QByteArray() << "+++---" << 0 << 0 << false;
-    QTest::newRow("unplugged at transfer 1") << Fault::Unplug << 1 << QByteArray() << "------" << 0 << 0 << false;
-    QTest::newRow("garbage of 64 bytes") << Fault::Garbage << 2 << garbage << "++++++" << 2 << 0 << true;
-    QTest::newRow("garbage too short") << Fault::Garbage << 2 << garbage.left(10) << "+++-++" << 0 << 0 << true;
-    QTest::newRow("garbage too long") << Fault::Garbage << 1 << (garbage + "x") << "+-++++" << 0 << 0 << true;
-    QTest::newRow("empty garbage") << Fault::Garbage << 3 << QByteArray() << "+++++-" << 0 << 0 << true;
+    QTest::newRow("second read fails") << Fault::FailRead << 2 << QByteArray() << "+++-++" << 0 << 0 << 1 << true;
+    QTest::newRow("first read never answered") << Fault::NeverAnswer << 1 << QByteArray() << "+-++++" << 0 << 1 << 0 << true;
+    QTest::newRow("third read never answered") << Fault::NeverAnswer << 3 << QByteArray() << "+++++-" << 0 << 3 << 0 << true;
+    QTest::newRow("unplugged at transfer 3") << Fault::Unplug << 3 << QByteArray() << "++----" << 0 << 0 << 0 << false;
+    QTest::newRow("unplugged at transfer 4") << Fault::Unplug << 4 << QByteArray() << "+++---" << 0 << 0 << 0 << false;
+    QTest::newRow("unplugged at transfer 1") << Fault::Unplug << 1 << QByteArray() << "------" << 0 << 0 << 0 << false;
+    QTest::newRow("garbage of 64 bytes") << Fault::Garbage << 2 << garbage << "++++++" << 2 << 0 << 0 << true;
+    QTest::newRow("garbage too short") << Fault::Garbage << 2 << garbage.left(10) << "+++-++" << 0 << 0 << 0 << true;
+    QTest::newRow("garbage too long") << Fault::Garbage << 1 << (garbage + "x") << "+-++++" << 0 << 0 << 0 << true;
+    QTest::newRow("empty garbage") << Fault::Garbage << 3 << QByteArray() << "+++++-" << 0 << 0 << 0 << true;
 }
 
 void TestVirtualHidAccess::faultsAtTransferNumber()
@@ -288,6 +292,7 @@ void TestVirtualHidAccess::faultsAtTransferNumber()
     QFETCH(QByteArray, garbage);
     QFETCH(QString, outcome);
     QFETCH(int, garbageRead);
+    QFETCH(int, waitingRead);
     QFETCH(int, queuedAtEnd);
     QFETCH(bool, plugged);
 
@@ -317,9 +322,11 @@ void TestVirtualHidAccess::faultsAtTransferNumber()
         if (!ok) {
             QCOMPARE(hexBytes(reply.data(), kReportSize), QByteArray("CC").append(QByteArray(" CC").repeated(64)));
             // Only a read that waits for an answer takes the read timeout.
-            const bool waits = fault == Fault::NeverAnswer || seen.endsWith("--");
-            if (!waits)
-                QVERIFY2(timer.elapsed() < 25, qPrintable(QString::number(timer.elapsed())));
+            const qint64 elapsed = timer.elapsed();
+            if (exchange == waitingRead)
+                QVERIFY2(elapsed >= qint64(g_rigReadTimeoutMs), qPrintable(QString::number(elapsed)));
+            else
+                QVERIFY2(elapsed < qint64(g_rigReadTimeoutMs) / 2, qPrintable(QString::number(elapsed)));
         } else if (exchange == garbageRead) {
             QCOMPARE(hexBytes(reply.data() + 1, kReportDataSize),
                      hexBytes(reinterpret_cast<const std::uint8_t*>(garbage.constData()), kReportDataSize));
@@ -419,9 +426,11 @@ void TestVirtualHidAccess::latencyIsModelledAndMeasured()
     QVERIFY(rig.read(&report));
     const qint64 elapsedNanos = timer.nsecsElapsed();
 
-    // 12 transfers of 2 ms and one page program of 15 ms before the last reply.
+    // 12 transfers of 2 ms and one page program of 15 ms before the last reply. The program runs
+    // while the page is programmed, so that much of the wait may fall outside the measured delay.
+    QVERIFY2(elapsedNanos >= 39000000, qPrintable(QString::number(elapsedNanos)));
     const std::uint64_t modelled = rig.bus.modelledDelayNanos();
-    QVERIFY2(modelled >= 39000000ull, qPrintable(QString::number(modelled)));
+    QVERIFY2(modelled >= 38000000ull, qPrintable(QString::number(modelled)));
     QVERIFY2(modelled <= std::uint64_t(elapsedNanos), qPrintable(QString::number(modelled)));
     QVERIFY2(elapsedNanos < 200000000, qPrintable(QString::number(elapsedNanos)));
 }
