@@ -57,6 +57,7 @@ private slots:
     void otherInterfacesAreSkipped_data();
     void otherInterfacesAreSkipped();
     void bootloaderAheadOfANormalModeControllerEndsThePass();
+    void normalModeControllerAheadOfABootloaderIsSwitchedFirst();
     void oneHandleIsHeldPerPass();
     void failedInfoQueryKeepsTheStoredVersion();
     void infoReplyFields_data();
@@ -250,6 +251,28 @@ void TestDiscovery::bootloaderAheadOfANormalModeControllerEndsThePass()
     QVERIFY(rig.pass());
     QCOMPARE(rig.bus.stringRequestCount(), 0);
     QCOMPARE(normal.mode(), VirtualController::Mode::Normal);
+}
+
+void TestDiscovery::normalModeControllerAheadOfABootloaderIsSwitchedFirst()
+{
+    WindowRig rig;
+    VirtualController& normal = rig.bus.addController();
+    rig.addBootloader(0x0116);
+    rig.open();
+
+    // The switched controller leaves the bus at once; the bootloader behind it takes the index the
+    // pass has already looked at, so this pass ends without one.
+    QVERIFY(!rig.pass());
+    QCOMPARE(rig.bus.stringRequestCount(), 5);
+    QCOMPARE(rig.bus.openHandleCount(), 0);
+
+    // Both are bootloaders now; the pass keeps the first and leaves the other alone.
+    rig.bus.clearTrace();
+    QVERIFY(rig.pass());
+    QCOMPARE(normal.mode(), VirtualController::Mode::Bootloader);
+    QCOMPARE(rig.bus.openHandleCount(), 1);
+    QCOMPARE(rig.bus.writeCount(), 1);
+    QCOMPARE(shownState(rig), Shown::UpdateOffered);
 }
 
 void TestDiscovery::oneHandleIsHeldPerPass()
