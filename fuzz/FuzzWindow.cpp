@@ -9,6 +9,7 @@
 //  - no handle is used after it is closed or closed twice (the stack aborts on that).
 // The sanitizers catch the rest: out-of-bounds access, use after free, undefined behaviour.
 
+#include "FirmwareImage.h"
 #include "FuzzedHidAccess.h"
 #include "Widget.h"
 

@@ -22,6 +22,8 @@ namespace {
 void FuzzedHidAccess::setInput(FuzzedDataProvider* input)
 {
     m_input = input;
+    m_last_command = 0;
+    m_last_address = 0;
 }
 
 void FuzzedHidAccess::setEmpty(bool empty)
@@ -106,7 +108,8 @@ bool FuzzedHidAccess::getIndexedString(HidHandle handle, std::uint32_t, void* bu
     // overflow under the address sanitizer.
     const std::vector<std::uint8_t> text = m_input->ConsumeBytes<std::uint8_t>(bufferLength);
     std::memset(buffer, 0, bufferLength);
-    std::memcpy(buffer, text.data(), text.size());
+    if (!text.empty())
+        std::memcpy(buffer, text.data(), text.size());
     return true;
 }
 
@@ -122,22 +125,19 @@ bool FuzzedHidAccess::writeReport(HidHandle handle, const std::uint8_t* report,
     (void)touched;
     if (report[0] != 0)
         misuse("a report whose byte 0 is not the report ID 0");
-    if (m_input->ConsumeBool())
+    if (m_input->ConsumeBool()) {
+        m_last_command = 0;
         return false;
+    }
     *bytesWritten = kReportSize;
 
-    if (m_chunks_to_come > 0) {
-        --m_chunks_to_come;
-        m_last_command = 0;
-        return true;
-    }
+    // The reply that may follow answers the header of this report, as the window sees it; data
+    // chunks are never followed by a read, so a chunk that looks like a command changes nothing.
     const std::uint8_t* data = report + 1;
     const bool command = data[0] == COMMAND_LEAD_BYTE && data[2] == COMMAND_GUARD_BYTE
         && data[3] == static_cast<std::uint8_t>(0xFF - data[1]);
     m_last_command = command ? data[1] : 0;
     m_last_address = data[4] | data[5] << 8 | data[6] << 16 | static_cast<std::uint32_t>(data[7]) << 24;
-    if (m_last_command == CMD_SET_PAGE)
-        m_chunks_to_come = static_cast<int>(FIRMWARE_CHUNKS_PER_PAGE);
     return true;
 }
 
@@ -156,7 +156,8 @@ bool FuzzedHidAccess::readReport(HidHandle handle, std::uint8_t* report, std::ui
         return false;
     case 2: {
         const std::vector<std::uint8_t> bytes = m_input->ConsumeBytes<std::uint8_t>(kReportDataSize);
-        std::memcpy(reply, bytes.data(), bytes.size());
+        if (!bytes.empty())
+            std::memcpy(reply, bytes.data(), bytes.size());
         break;
     }
     case 3:

@@ -20,6 +20,7 @@ class FuzzedDataProvider;
 // handle. The fuzz target holds the window to that record.
 class FuzzedHidAccess : public HidAccess {
 public:
+    // A new input: nothing written yet.
     void setInput(FuzzedDataProvider* input);
     // The next pass finds no interface at all.
     void setEmpty(bool empty);
@@ -53,11 +54,9 @@ private:
     std::set<HidHandle> m_open;
     std::uintptr_t m_next_handle = 0x1000;
 
-    // The command the last whole write carried, as the bootloader takes it: the eight reports
-    // after CMD_SET_PAGE are data.
+    // The command of the last successful write, which the next reply answers; 0 for none.
     std::uint8_t m_last_command = 0;
     std::uint32_t m_last_address = 0;
-    int m_chunks_to_come = 0;
 
     std::uint32_t m_expected_version = 0;
     std::vector<bool> m_page_matched;
