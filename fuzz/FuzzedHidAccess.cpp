@@ -24,6 +24,22 @@ void FuzzedHidAccess::setInput(FuzzedDataProvider* input)
     m_input = input;
     m_last_command = 0;
     m_last_address = 0;
+    m_calls = 0;
+    m_deviations.clear();
+    // A few bytes place a deviation anywhere, even at the last read of a whole update (some 870
+    // calls in), which a stream of one choice per call would need a thousand bytes to reach.
+    const int count = input->ConsumeIntegralInRange<int>(0, 12);
+    std::uint32_t call = 0;
+    for (int i = 0; i < count; ++i) {
+        call += input->ConsumeIntegralInRange<std::uint32_t>(1, 1000);
+        m_deviations[call] = input->ConsumeIntegral<std::uint8_t>();
+    }
+}
+
+int FuzzedHidAccess::choose(int choices)
+{
+    const auto deviation = m_deviations.find(++m_calls);
+    return deviation == m_deviations.end() ? 0 : deviation->second % choices;
 }
 
 void FuzzedHidAccess::setEmpty(bool empty)
@@ -56,7 +72,7 @@ HidHandle FuzzedHidAccess::openInterface(const HidGuid&, std::uint32_t)
 {
     if (m_empty)
         return nullptr;
-    switch (m_input->ConsumeIntegralInRange<int>(0, 3)) {
+    switch (choose(4)) {
     case 1:
         return nullptr;
     case 2:
@@ -75,7 +91,7 @@ bool FuzzedHidAccess::getAttributes(HidHandle handle, HidAttributes* attributes)
     if (handle == INVALID_HID_HANDLE)
         return false;
     requireOpen(handle);
-    switch (m_input->ConsumeIntegralInRange<int>(0, 4)) {
+    switch (choose(5)) {
     case 1:
         return false;
     case 2:
@@ -102,7 +118,7 @@ bool FuzzedHidAccess::getIndexedString(HidHandle handle, std::uint32_t, void* bu
                                        std::uint32_t bufferLength)
 {
     requireOpen(handle);
-    if (m_input->ConsumeBool())
+    if (choose(2) != 0)
         return false;
     // The whole length the window gave is written: a buffer shorter than it shows up as an
     // overflow under the address sanitizer.
@@ -125,7 +141,7 @@ bool FuzzedHidAccess::writeReport(HidHandle handle, const std::uint8_t* report,
     (void)touched;
     if (report[0] != 0)
         misuse("a report whose byte 0 is not the report ID 0");
-    if (m_input->ConsumeBool()) {
+    if (choose(2) != 0) {
         m_last_command = 0;
         return false;
     }
@@ -150,7 +166,7 @@ bool FuzzedHidAccess::readReport(HidHandle handle, std::uint8_t* report, std::ui
     m_last_command = 0;
 
     std::uint8_t reply[kReportDataSize] = {};
-    switch (m_input->ConsumeIntegralInRange<int>(0, 4)) {
+    switch (choose(5)) {
     case 1:
         // No reply within the bound, or a reply cut short: either way no report arrived.
         return false;
@@ -229,7 +245,7 @@ void FuzzedHidAccess::sleepMs(std::uint32_t)
 
 bool FuzzedHidAccess::isKeyHeld(HidKey)
 {
-    return m_input->ConsumeBool();
+    return choose(2) != 0;
 }
 
 bool FuzzedHidAccess::reachesHardware() const

@@ -4,16 +4,18 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <set>
 #include <vector>
 
 class FuzzedDataProvider;
 
 // A HID stack whose every result comes from the fuzz input: which interfaces exist and open, their
-// ids, whether each string request, write and read succeeds, and what each reply holds. Input
-// that runs out reads as zeros, and zero always means the well-behaved answer (the interface
-// opens, is the bootloader, the transfer succeeds, the reply is the one a controller gives), so
-// every input ends in a sane state.
+// ids, whether each string request, write and read succeeds, and what each reply holds. The input
+// opens with a schedule of deviations, each at a numbered call; every other call gets the
+// well-behaved answer (the interface opens, is the bootloader, the transfer succeeds, the reply is
+// the one a controller gives). The contents of odd answers (ids, versions, reply bytes) come from
+// the rest of the input; input that runs out reads as zeros.
 //
 // It keeps its own record of what it told the window: the version of the last whole info reply
 // and whether each page's checksum reply matched the table, and it aborts on any misuse of a
@@ -47,9 +49,13 @@ public:
     bool reachesHardware() const override;
 
 private:
+    // The answer to the next call: 0, the well-behaved one, unless a deviation is scheduled.
+    int choose(int choices);
     void requireOpen(HidHandle handle) const;
 
     FuzzedDataProvider* m_input = nullptr;
+    std::map<std::uint32_t, std::uint8_t> m_deviations;
+    std::uint32_t m_calls = 0;
     bool m_empty = false;
     std::set<HidHandle> m_open;
     std::uintptr_t m_next_handle = 0x1000;

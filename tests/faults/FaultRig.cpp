@@ -50,6 +50,11 @@ bool FaultRig::pass()
 std::chrono::nanoseconds FaultRig::clickUpdateAndFlash()
 {
     updateButton()->click();
+    return deliverRuns();
+}
+
+std::chrono::nanoseconds FaultRig::deliverRuns()
+{
     const auto threads = window->findChildren<CUpdateThread*>(QString(), Qt::FindDirectChildrenOnly);
     for (CUpdateThread* thread : threads)
         thread->wait();

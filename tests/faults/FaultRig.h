@@ -39,6 +39,9 @@ public:
     // A press of Update followed through to the end of the flashing slot it leads to. Returns how
     // long the window's queued calls held the GUI thread.
     std::chrono::nanoseconds clickUpdateAndFlash();
+    // Waits for every update thread started so far and runs the flashing slots they asked for, in
+    // order; returns how long that held the GUI thread.
+    std::chrono::nanoseconds deliverRuns();
 
     View view() const;
     // The rows of the window's state table that `view` fits.

@@ -1,0 +1,79 @@
+#include "FaultRig.h"
+#include "FirmwareImage.h"
+
+#include <QPushButton>
+#include <QtTest>
+
+#include <memory>
+
+// Two presses of Update accepted before the first run begins give two runs, one after the other.
+// When the second rewrites a controller that the first has just completed (Shift held, or its
+// info read failed so that the older stored version let it through) and then fails, the controller
+// is left without a valid firmware: the window must not go on claiming the update finished.
+class TestQueuedRuns : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void failedSecondRunDoesNotKeepFinish_data();
+    void failedSecondRunDoesNotKeepFinish();
+
+private:
+    std::unique_ptr<FaultRig> m_rig;
+};
+
+void TestQueuedRuns::initTestCase()
+{
+    m_rig = std::make_unique<FaultRig>(10);
+}
+
+void TestQueuedRuns::failedSecondRunDoesNotKeepFinish_data()
+{
+    QTest::addColumn<bool>("shiftHeld");
+    QTest::addColumn<int>("write");
+    QTest::addColumn<int>("neverAnsweredRead");
+    // The first run takes writes 1 to 681 and reads 1 to 185.
+    QTest::newRow("Shift held, WRITE_PAGE of page 3 fails") << true << 681 + 10 + 3 * 11 + 10 << 0;
+    QTest::newRow("Shift held, a chunk of page 8 fails") << true << 681 + 100 << 0;
+    QTest::newRow("Shift held, checksum request of page 60 fails") << true << 681 + 670 << 0;
+    QTest::newRow("info read lost, a chunk of page 8 fails") << false << 681 + 100 << 185 + 1;
+}
+
+void TestQueuedRuns::failedSecondRunDoesNotKeepFinish()
+{
+    QFETCH(bool, shiftHeld);
+    QFETCH(int, write);
+    QFETCH(int, neverAnsweredRead);
+    FaultRig& rig = *m_rig;
+    rig.startClean(0x0116);
+    rig.bus.setKeyHeld(HidKey::RightShift, shiftHeld);
+    rig.bus.failWrite(write);
+    if (neverAnsweredRead > 0)
+        rig.bus.neverAnswerRead(neverAnsweredRead);
+
+    rig.updateButton()->click();
+    rig.updateButton()->click();
+    rig.deliverRuns();
+
+    // The second run got past its gate and broke off: the controller holds no valid firmware.
+    QCOMPARE(rig.bus.writeCount(), write);
+    QCOMPARE(rig.controller->reportedVersion(), std::uint16_t(BLANK_VERSION_WORD));
+    const FaultRig::View after = rig.view();
+    QVERIFY2(!FaultRig::matchingStates(after).isEmpty(), qPrintable(FaultRig::describe(after)));
+    QVERIFY(!after.updateFinished);
+
+    // Replugged, the blank controller is offered the update, and it completes.
+    rig.bus.setPlugged(*rig.controller, false);
+    QVERIFY(!rig.pass());
+    rig.bus.setPlugged(*rig.controller, true);
+    QVERIFY(rig.pass());
+    const FaultRig::View next = rig.view();
+    QVERIFY2(next.updateShown && !next.finishShown, qPrintable(FaultRig::describe(next)));
+    rig.bus.setKeyHeld(HidKey::RightShift, false);
+    rig.clickUpdateAndFlash();
+    QVERIFY(rig.window->updateFinished());
+    QCOMPARE(rig.controller->reportedVersion(), std::uint16_t(EMBEDDED_FIRMWARE_VERSION));
+}
+
+QTEST_MAIN(TestQueuedRuns)
+#include "TestQueuedRuns.moc"
