@@ -250,6 +250,11 @@ void Widget::_DownLoad_Firmware_Data(const unsigned char* pdat)
 
     m_ui->UpdateBtn->hide();
     m_ui->Finish->hide();
+    // The flash is about to be rewritten: neither an earlier run's success nor the version read
+    // before describes the controller any more. A run that stops short must leave the window
+    // offering the update, not showing it done.
+    m_update_finished = false;
+    g_device_version = 0;
     // The run holds the GUI thread; paint the window once now so the button does not linger on
     // screen while the progress bar, which repaints itself, advances.
     repaint();

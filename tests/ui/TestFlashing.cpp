@@ -66,6 +66,7 @@ private slots:
     void twoAcceptedClicksGiveTwoRuns();
     void clicksAfterAFinishedRunAreIgnored();
     void interruptedUpdateCanBeRepeated();
+    void forcedRewriteCutShortIsOfferedAgain();
     void standInImageNeverReachesHardware();
     void factoryPairsTheStandInWithTheVirtualController();
 };
@@ -380,6 +381,27 @@ void TestFlashing::interruptedUpdateCanBeRepeated()
     QVERIFY(rig.window->updateFinished());
     QVERIFY(std::memcmp(controller.flash(), g_firmware_image, FIRMWARE_IMAGE_SIZE) == 0);
     QCOMPARE(controller.reportedVersion(), std::uint16_t(0x0117));
+}
+
+void TestFlashing::forcedRewriteCutShortIsOfferedAgain()
+{
+    WindowRig rig;
+    prepare(rig, 0x0117);
+    QCOMPARE(g_device_version, 0x0117u);
+    rig.bus.setKeyHeld(HidKey::LeftShift, true);
+    rig.updateButton()->show();
+    // Cut short in page 1's chunk run: page 0 is written, so the controller is blank, and it
+    // takes the next pass's info request for page data and does not answer it.
+    rig.bus.failWrite(1 + 9 + 11 + 3);
+
+    rig.clickUpdateAndFlash();
+    QVERIFY(!rig.window->updateFinished());
+    QVERIFY(rig.pass());
+
+    // The version read before the run no longer stands: the update is offered, not shown done.
+    QCOMPARE(rig.bus.controller(0).reportedVersion(), std::uint16_t(0xFFFF));
+    QVERIFY(!rig.updateButton()->isHidden());
+    QVERIFY(rig.finish()->isHidden());
 }
 
 void TestFlashing::standInImageNeverReachesHardware()
