@@ -2,8 +2,8 @@
 // every answer comes from the fuzz input, and holds the window to what that stack told it:
 //  - the window reports the update finished only after a run in which all 61 checksum replies
 //    matched the table;
-//  - the stored version is always that of the last whole info reply, never parsed from a failed
-//    read's leftovers;
+//  - the stored version is always that of the last whole info reply, or 0 once a run starts
+//    rewriting the flash; never parsed from a failed read's leftovers;
 //  - Update and Finish are never shown together, and a finished update shows Finish;
 //  - after a pass at most one handle is open, none when the pass found no controller;
 //  - no handle is used after it is closed or closed twice (the stack aborts on that).

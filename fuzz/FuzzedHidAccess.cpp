@@ -141,6 +141,13 @@ bool FuzzedHidAccess::writeReport(HidHandle handle, const std::uint8_t* report,
     (void)touched;
     if (report[0] != 0)
         misuse("a report whose byte 0 is not the report ID 0");
+    const std::uint8_t* data = report + 1;
+    const bool command = data[0] == COMMAND_LEAD_BYTE && data[2] == COMMAND_GUARD_BYTE
+        && data[3] == static_cast<std::uint8_t>(0xFF - data[1]);
+    // Only a run that has passed the version gate selects pages; from then on the window holds no
+    // version, since the flash is being rewritten.
+    if (command && data[1] == CMD_SET_PAGE)
+        m_expected_version = 0;
     if (choose(2) != 0) {
         m_last_command = 0;
         return false;
@@ -149,9 +156,6 @@ bool FuzzedHidAccess::writeReport(HidHandle handle, const std::uint8_t* report,
 
     // The reply that may follow answers the header of this report, as the window sees it; data
     // chunks are never followed by a read, so a chunk that looks like a command changes nothing.
-    const std::uint8_t* data = report + 1;
-    const bool command = data[0] == COMMAND_LEAD_BYTE && data[2] == COMMAND_GUARD_BYTE
-        && data[3] == static_cast<std::uint8_t>(0xFF - data[1]);
     m_last_command = command ? data[1] : 0;
     m_last_address = data[4] | data[5] << 8 | data[6] << 16 | static_cast<std::uint32_t>(data[7]) << 24;
     return true;
