@@ -20,6 +20,7 @@ void TestShutdown::closingLeavesNoCrashAtExit_data()
     QTest::addColumn<QString>("scenario");
     QTest::addColumn<int>("lingerMs");
     QTest::addColumn<bool>("stopFlag");
+    // The writes from the click to the end of the run: the update's, at least.
     QTest::addColumn<int>("runWrites");
     // -1: either; a run whose signal was already queued when the close came still runs first.
     QTest::addColumn<int>("finished");
@@ -58,8 +59,15 @@ void TestShutdown::closingLeavesNoCrashAtExit()
     // The close came at the moment the scenario names.
     QVERIFY2(out.contains("close-sent=1\n"), qPrintable(report));
     QVERIFY2(out.contains(QByteArray("stop-flag=") + (stopFlag ? "1" : "0") + "\n"), qPrintable(report));
-    if (runWrites >= 0)
-        QVERIFY2(out.contains("run-writes=" + QByteArray::number(runWrites) + "\n"), qPrintable(report));
+    if (runWrites >= 0) {
+        // The whole run went out although the close came in its middle. Passes that the polling
+        // thread asked for around the click add their info request each, as many as the
+        // machine's load lets through.
+        const int at = out.indexOf("run-writes=");
+        QVERIFY2(at >= 0, qPrintable(report));
+        const int writes = out.mid(at + 11, out.indexOf('\n', at) - at - 11).toInt();
+        QVERIFY2(writes >= runWrites && writes <= runWrites + 10, qPrintable(report));
+    }
     if (finished >= 0)
         QVERIFY2(out.contains("update-finished=" + QByteArray::number(finished) + "\n"), qPrintable(report));
 }

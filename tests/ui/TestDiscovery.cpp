@@ -365,14 +365,15 @@ void TestDiscovery::pollingThreadAsksForPassesAndStops()
     timer.start();
     polling.start();
     // The first request comes at once, the next one period later.
-    QTRY_VERIFY_WITH_TIMEOUT(passes.load() >= 1, 200);
+    QTRY_VERIFY_WITH_TIMEOUT(passes.load() >= 1, 1000);
     QTRY_COMPARE_WITH_TIMEOUT(passes.load(), 2, 1500);
     QVERIFY(timer.elapsed() >= 450);
 
     polling.m_stop_polling = true;
     timer.restart();
-    QVERIFY(polling.wait(1000));
-    QVERIFY(timer.elapsed() <= 600);
+    QVERIFY(polling.wait(2000));
+    // One period, and room for a busy machine to wake the thread.
+    QVERIFY(timer.elapsed() <= 900);
     QVERIFY(passes.load() <= 3);
 }
 
