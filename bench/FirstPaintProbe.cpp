@@ -12,11 +12,11 @@ FirstPaintProbe::FirstPaintProbe(QObject* parent)
 
 bool FirstPaintProbe::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::Paint && m_paintEventNanos == 0) {
-        m_paintEventNanos = BenchClock::monotonicNanos();
+    if (event->type() == QEvent::Paint && m_paint_event_nanos == 0) {
+        m_paint_event_nanos = BenchClock::monotonicNanos();
         // Painting and flushing the backing store finish before the event loop turns again.
         QTimer::singleShot(0, this, [this] {
-            m_frameDoneNanos = BenchClock::monotonicNanos();
+            m_frame_done_nanos = BenchClock::monotonicNanos();
             emit frameDone();
         });
     }

@@ -13,8 +13,8 @@ public:
     explicit FirstPaintProbe(QObject* parent = nullptr);
 
     // CLOCK_MONOTONIC nanoseconds; 0 until seen.
-    std::int64_t paintEventNanos() const { return m_paintEventNanos; }
-    std::int64_t frameDoneNanos() const { return m_frameDoneNanos; }
+    std::int64_t paintEventNanos() const { return m_paint_event_nanos; }
+    std::int64_t frameDoneNanos() const { return m_frame_done_nanos; }
 
 signals:
     void frameDone();
@@ -23,6 +23,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    std::int64_t m_paintEventNanos = 0;
-    std::int64_t m_frameDoneNanos = 0;
+    std::int64_t m_paint_event_nanos = 0;
+    std::int64_t m_frame_done_nanos = 0;
 };

@@ -17,7 +17,7 @@ const std::uintptr_t g_foreignHandleBase = 0x1000;
 } // namespace
 
 LeanHidBus::LeanHidBus(int foreignCount)
-    : m_foreignCount(foreignCount)
+    : m_foreign_count(foreignCount)
 {
     m_controller.setMode(VirtualController::Mode::Bootloader);
 }
@@ -26,17 +26,17 @@ LeanHidBus::~LeanHidBus() = default;
 
 void LeanHidBus::setLatency(std::uint32_t reportMicros, std::uint32_t pageProgramMicros)
 {
-    m_reportMicros = reportMicros;
+    m_report_micros = reportMicros;
     m_controller.setPageProgramMicros(pageProgramMicros);
 }
 
 void LeanHidBus::waitForTransfer()
 {
-    if (m_reportMicros == 0)
+    if (m_report_micros == 0)
         return;
     const Clock::time_point start = Clock::now();
-    std::this_thread::sleep_until(std::max(start, m_busyUntil) + std::chrono::microseconds(m_reportMicros));
-    m_modelledDelay += Clock::now() - start;
+    std::this_thread::sleep_until(std::max(start, m_busy_until) + std::chrono::microseconds(m_report_micros));
+    m_modelled_delay += Clock::now() - start;
 }
 
 HidGuid LeanHidBus::getHidGuid()
@@ -46,14 +46,14 @@ HidGuid LeanHidBus::getHidGuid()
 
 HidHandle LeanHidBus::openInterface(const HidGuid&, std::uint32_t index)
 {
-    if (index < static_cast<std::uint32_t>(m_foreignCount)) {
-        ++m_foreignOpens;
-        ++m_openHandles;
+    if (index < static_cast<std::uint32_t>(m_foreign_count)) {
+        ++m_foreign_opens;
+        ++m_open_handles;
         return reinterpret_cast<HidHandle>(g_foreignHandleBase + index);
     }
-    if (index == static_cast<std::uint32_t>(m_foreignCount)) {
-        ++m_controllerOpens;
-        ++m_openHandles;
+    if (index == static_cast<std::uint32_t>(m_foreign_count)) {
+        ++m_controller_opens;
+        ++m_open_handles;
         return reinterpret_cast<HidHandle>(g_controllerHandle);
     }
     return nullptr;
@@ -64,7 +64,7 @@ int LeanHidBus::interfaceOf(HidHandle handle) const
     const auto value = reinterpret_cast<std::uintptr_t>(handle);
     if (value == g_controllerHandle)
         return -1;
-    if (value >= g_foreignHandleBase && value < g_foreignHandleBase + std::uintptr_t(m_foreignCount))
+    if (value >= g_foreignHandleBase && value < g_foreignHandleBase + std::uintptr_t(m_foreign_count))
         return static_cast<int>(value - g_foreignHandleBase);
     return -2;
 }
@@ -90,7 +90,7 @@ bool LeanHidBus::getIndexedString(HidHandle handle, std::uint32_t stringIndex, v
                                   std::uint32_t bufferLength)
 {
     if (interfaceOf(handle) != -1) {
-        ++m_foreignTransfers;
+        ++m_foreign_transfers;
         return false;
     }
     const AllocationCounter::DeviceModel inDevice;
@@ -100,7 +100,7 @@ bool LeanHidBus::getIndexedString(HidHandle handle, std::uint32_t stringIndex, v
     const bool answered = m_controller.stringRequest(stringIndex, descriptor, length);
     if (answered && length > 2)
         std::memcpy(buffer, descriptor + 2, std::min<std::uint32_t>(descriptor[0], length) - 2);
-    m_deviceTime += Clock::now() - start;
+    m_device_time += Clock::now() - start;
     return answered;
 }
 
@@ -109,7 +109,7 @@ bool LeanHidBus::writeReport(HidHandle handle, const std::uint8_t* report,
 {
     *bytesWritten = 0;
     if (interfaceOf(handle) != -1) {
-        ++m_foreignTransfers;
+        ++m_foreign_transfers;
         return false;
     }
     const AllocationCounter::DeviceModel inDevice;
@@ -117,8 +117,8 @@ bool LeanHidBus::writeReport(HidHandle handle, const std::uint8_t* report,
     waitForTransfer();
     m_controller.receiveOutputReport(report + 1);
     if (m_controller.busyMicrosAfterLastReport() > 0)
-        m_busyUntil = Clock::now() + std::chrono::microseconds(m_controller.busyMicrosAfterLastReport());
-    m_deviceTime += Clock::now() - start;
+        m_busy_until = Clock::now() + std::chrono::microseconds(m_controller.busyMicrosAfterLastReport());
+    m_device_time += Clock::now() - start;
     *bytesWritten = static_cast<std::uint32_t>(kReportSize);
     return true;
 }
@@ -127,7 +127,7 @@ bool LeanHidBus::readReport(HidHandle handle, std::uint8_t* report, std::uint32_
 {
     *bytesRead = 0;
     if (interfaceOf(handle) != -1) {
-        ++m_foreignTransfers;
+        ++m_foreign_transfers;
         return false;
     }
     const AllocationCounter::DeviceModel inDevice;
@@ -141,14 +141,14 @@ bool LeanHidBus::readReport(HidHandle handle, std::uint8_t* report, std::uint32_
         std::memcpy(report + 1, data, kReportDataSize);
         *bytesRead = static_cast<std::uint32_t>(kReportSize);
     }
-    m_deviceTime += Clock::now() - start;
+    m_device_time += Clock::now() - start;
     return answered;
 }
 
 void LeanHidBus::closeHandle(HidHandle handle)
 {
     if (interfaceOf(handle) != -2)
-        --m_openHandles;
+        --m_open_handles;
 }
 
 void LeanHidBus::sleepMs(std::uint32_t)

@@ -22,14 +22,14 @@ public:
     // `pageProgramMicros`. Zero (the default) waits for nothing.
     void setLatency(std::uint32_t reportMicros, std::uint32_t pageProgramMicros);
     // Wall time measured inside those waits.
-    std::chrono::nanoseconds modelledDelay() const { return m_modelledDelay; }
+    std::chrono::nanoseconds modelledDelay() const { return m_modelled_delay; }
 
-    int foreignOpens() const { return m_foreignOpens; }
-    int controllerOpens() const { return m_controllerOpens; }
-    int foreignTransfers() const { return m_foreignTransfers; }
-    int openHandles() const { return m_openHandles; }
+    int foreignOpens() const { return m_foreign_opens; }
+    int controllerOpens() const { return m_controller_opens; }
+    int foreignTransfers() const { return m_foreign_transfers; }
+    int openHandles() const { return m_open_handles; }
     // Wall time spent inside the controller model.
-    std::chrono::nanoseconds deviceTime() const { return m_deviceTime; }
+    std::chrono::nanoseconds deviceTime() const { return m_device_time; }
 
     HidGuid getHidGuid() override;
     HidHandle openInterface(const HidGuid& hidClass, std::uint32_t index) override;
@@ -50,14 +50,14 @@ private:
     // Waits out one report's transfer, after any page program still under way.
     void waitForTransfer();
 
-    int m_foreignCount;
+    int m_foreign_count;
     VirtualController m_controller;
-    int m_foreignOpens = 0;
-    int m_controllerOpens = 0;
-    int m_foreignTransfers = 0;
-    int m_openHandles = 0;
-    std::chrono::nanoseconds m_deviceTime{0};
-    std::uint32_t m_reportMicros = 0;
-    std::chrono::nanoseconds m_modelledDelay{0};
-    std::chrono::steady_clock::time_point m_busyUntil;
+    int m_foreign_opens = 0;
+    int m_controller_opens = 0;
+    int m_foreign_transfers = 0;
+    int m_open_handles = 0;
+    std::chrono::nanoseconds m_device_time{0};
+    std::uint32_t m_report_micros = 0;
+    std::chrono::nanoseconds m_modelled_delay{0};
+    std::chrono::steady_clock::time_point m_busy_until;
 };

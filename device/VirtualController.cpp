@@ -50,7 +50,7 @@ bool isCommandHeader(const std::uint8_t* data)
 } // namespace
 
 VirtualController::VirtualController()
-    : m_programmedSinceInvalidation(FIRMWARE_PAGE_COUNT, false)
+    : m_programmed_since_invalidation(FIRMWARE_PAGE_COUNT, false)
     , m_flash(FIRMWARE_IMAGE_SIZE)
 {
     fillWithOldFirmware(m_flash);
@@ -64,8 +64,8 @@ VirtualController::Mode VirtualController::mode() const
 void VirtualController::setMode(Mode mode)
 {
     m_mode = mode;
-    m_restartRequested = false;
-    m_switchStep = 0;
+    m_restart_requested = false;
+    m_switch_step = 0;
     resetTransferState();
 }
 
@@ -88,16 +88,16 @@ bool VirtualController::stringRequest(std::uint32_t index, std::uint8_t* buffer,
     // The switch is a sequence of exact requests; anything else starts it over, and a request
     // that is itself the first step counts as that step.
     constexpr std::size_t steps = sizeof(SWITCH_STRING_LENGTHS) / sizeof(SWITCH_STRING_LENGTHS[0]);
-    if (index == SWITCH_STRING_INDEX && length == SWITCH_STRING_LENGTHS[m_switchStep]) {
-        ++m_switchStep;
+    if (index == SWITCH_STRING_INDEX && length == SWITCH_STRING_LENGTHS[m_switch_step]) {
+        ++m_switch_step;
     } else if (index == SWITCH_STRING_INDEX && length == SWITCH_STRING_LENGTHS[0]) {
-        m_switchStep = 1;
+        m_switch_step = 1;
     } else {
-        m_switchStep = 0;
+        m_switch_step = 0;
     }
-    if (m_switchStep == steps) {
-        m_switchStep = 0;
-        m_restartRequested = true;
+    if (m_switch_step == steps) {
+        m_switch_step = 0;
+        m_restart_requested = true;
     }
 
     std::uint8_t descriptor[255] = {};
@@ -123,32 +123,32 @@ bool VirtualController::stringRequest(std::uint32_t index, std::uint8_t* buffer,
 
 bool VirtualController::restartRequested() const
 {
-    return m_restartRequested;
+    return m_restart_requested;
 }
 
 void VirtualController::restartIntoBootloader()
 {
     m_mode = Mode::Bootloader;
-    m_restartRequested = false;
-    m_switchStep = 0;
+    m_restart_requested = false;
+    m_switch_step = 0;
     resetTransferState();
-    ++m_restartCount;
+    ++m_restart_count;
 }
 
 void VirtualController::receiveOutputReport(const std::uint8_t* data)
 {
-    m_busyMicros = 0;
+    m_busy_micros = 0;
     if (m_mode != Mode::Bootloader)
         return;
-    ++m_receivedReportCount;
+    ++m_received_report_count;
 
     // After CMD_SET_PAGE the bootloader takes the next eight reports as page data, whatever
     // they hold: a chunk that happens to look like a command is still data.
-    if (m_chunksExpected > 0) {
-        std::memcpy(m_pageBuffer + m_chunksReceived * FIRMWARE_CHUNK_SIZE, data,
+    if (m_chunks_expected > 0) {
+        std::memcpy(m_page_buffer + m_chunks_received * FIRMWARE_CHUNK_SIZE, data,
                     FIRMWARE_CHUNK_SIZE);
-        ++m_chunksReceived;
-        --m_chunksExpected;
+        ++m_chunks_received;
+        --m_chunks_expected;
         return;
     }
     if (isCommandHeader(data))
@@ -168,20 +168,20 @@ void VirtualController::handleCommand(const std::uint8_t* data)
         break;
     }
     case CMD_SET_PAGE:
-        m_selectedPage = pageOfAddress(data + 4);
-        m_chunksExpected = static_cast<int>(FIRMWARE_CHUNKS_PER_PAGE);
-        m_chunksReceived = 0;
+        m_selected_page = pageOfAddress(data + 4);
+        m_chunks_expected = static_cast<int>(FIRMWARE_CHUNKS_PER_PAGE);
+        m_chunks_received = 0;
         queueReply(data);
         break;
     case CMD_WRITE_PAGE:
         programSelectedPage();
         queueReply(data);
-        m_busyMicros = m_pageProgramMicros;
+        m_busy_micros = m_page_program_micros;
         break;
     case CMD_PAGE_CHECKSUM: {
         const int page = pageOfAddress(data + 4);
         std::uint32_t sum = page < 0 ? 0 : pageSum(page);
-        if (page >= 0 && page == m_wrongChecksumPage)
+        if (page >= 0 && page == m_wrong_checksum_page)
             sum += 1;
         std::vector<std::uint8_t>& reply = queueReply(data);
         for (int i = 0; i < 4; ++i)
@@ -197,25 +197,25 @@ void VirtualController::handleCommand(const std::uint8_t* data)
 
 void VirtualController::programSelectedPage()
 {
-    if (m_selectedPage < 0)
+    if (m_selected_page < 0)
         return;
-    std::memcpy(m_flash.data() + firmwarePageAddress(m_selectedPage), m_pageBuffer,
+    std::memcpy(m_flash.data() + firmwarePageAddress(m_selected_page), m_page_buffer,
                 FIRMWARE_PAGE_SIZE);
-    ++m_programmedPageCount;
-    m_programmedPages.push_back(m_selectedPage);
+    ++m_programmed_page_count;
+    m_programmed_pages.push_back(m_selected_page);
 
     // Writing any page breaks the installed firmware; the bootloader marks it valid again only
     // when the closing page lands after all the others.
-    if (m_firmwareValid) {
-        m_firmwareValid = false;
-        std::fill(m_programmedSinceInvalidation.begin(), m_programmedSinceInvalidation.end(), false);
+    if (m_firmware_valid) {
+        m_firmware_valid = false;
+        std::fill(m_programmed_since_invalidation.begin(), m_programmed_since_invalidation.end(), false);
     }
-    m_programmedSinceInvalidation[m_selectedPage] = true;
-    if (m_selectedPage == FIRMWARE_CLOSING_PAGE
-        && std::all_of(m_programmedSinceInvalidation.begin(), m_programmedSinceInvalidation.end(),
+    m_programmed_since_invalidation[m_selected_page] = true;
+    if (m_selected_page == FIRMWARE_CLOSING_PAGE
+        && std::all_of(m_programmed_since_invalidation.begin(), m_programmed_since_invalidation.end(),
                        [](bool programmed) { return programmed; })) {
-        m_firmwareValid = true;
-        m_installedVersion = m_writtenVersion;
+        m_firmware_valid = true;
+        m_installed_version = m_written_version;
     }
 }
 
@@ -230,54 +230,54 @@ int VirtualController::pageOfAddress(const std::uint8_t* littleEndian)
 
 std::vector<std::uint8_t>& VirtualController::queueReply(const std::uint8_t* command)
 {
-    m_inputReports.emplace_back(kReportDataSize, 0);
-    std::vector<std::uint8_t>& reply = m_inputReports.back();
+    m_input_reports.emplace_back(kReportDataSize, 0);
+    std::vector<std::uint8_t>& reply = m_input_reports.back();
     std::copy(command, command + 4, reply.begin());
     return reply;
 }
 
 bool VirtualController::takeInputReport(std::uint8_t* data)
 {
-    if (m_inputReports.empty())
+    if (m_input_reports.empty())
         return false;
-    std::copy(m_inputReports.front().begin(), m_inputReports.front().end(), data);
-    m_inputReports.pop_front();
+    std::copy(m_input_reports.front().begin(), m_input_reports.front().end(), data);
+    m_input_reports.pop_front();
     return true;
 }
 
 bool VirtualController::hasInputReport() const
 {
-    return !m_inputReports.empty();
+    return !m_input_reports.empty();
 }
 
 int VirtualController::queuedInputReportCount() const
 {
-    return static_cast<int>(m_inputReports.size());
+    return static_cast<int>(m_input_reports.size());
 }
 
 void VirtualController::resetTransferState()
 {
-    m_inputReports.clear();
-    m_chunksExpected = 0;
-    m_chunksReceived = 0;
-    m_selectedPage = -1;
-    m_busyMicros = 0;
-    std::memset(m_pageBuffer, 0xFF, sizeof(m_pageBuffer));
+    m_input_reports.clear();
+    m_chunks_expected = 0;
+    m_chunks_received = 0;
+    m_selected_page = -1;
+    m_busy_micros = 0;
+    std::memset(m_page_buffer, 0xFF, sizeof(m_page_buffer));
 }
 
 std::uint32_t VirtualController::busyMicrosAfterLastReport() const
 {
-    return m_busyMicros;
+    return m_busy_micros;
 }
 
 void VirtualController::setPageProgramMicros(std::uint32_t micros)
 {
-    m_pageProgramMicros = micros;
+    m_page_program_micros = micros;
 }
 
 std::uint32_t VirtualController::pageProgramMicros() const
 {
-    return m_pageProgramMicros;
+    return m_page_program_micros;
 }
 
 const std::uint8_t* VirtualController::flash() const
@@ -287,15 +287,15 @@ const std::uint8_t* VirtualController::flash() const
 
 std::uint16_t VirtualController::reportedVersion() const
 {
-    return m_firmwareValid ? m_installedVersion : static_cast<std::uint16_t>(BLANK_VERSION_WORD);
+    return m_firmware_valid ? m_installed_version : static_cast<std::uint16_t>(BLANK_VERSION_WORD);
 }
 
 void VirtualController::setInstalledVersion(std::uint16_t version)
 {
-    m_installedVersion = version;
-    m_firmwareValid = version != BLANK_VERSION_WORD;
-    std::fill(m_programmedSinceInvalidation.begin(), m_programmedSinceInvalidation.end(), false);
-    if (m_firmwareValid)
+    m_installed_version = version;
+    m_firmware_valid = version != BLANK_VERSION_WORD;
+    std::fill(m_programmed_since_invalidation.begin(), m_programmed_since_invalidation.end(), false);
+    if (m_firmware_valid)
         fillWithOldFirmware(m_flash);
     else
         std::fill(m_flash.begin(), m_flash.end(), 0xFF);
@@ -303,7 +303,7 @@ void VirtualController::setInstalledVersion(std::uint16_t version)
 
 void VirtualController::setWrittenVersion(std::uint16_t version)
 {
-    m_writtenVersion = version;
+    m_written_version = version;
 }
 
 void VirtualController::setIdentifier(std::uint16_t identifier)
@@ -313,40 +313,40 @@ void VirtualController::setIdentifier(std::uint16_t identifier)
 
 void VirtualController::setWrongChecksumPage(int page)
 {
-    m_wrongChecksumPage = page;
+    m_wrong_checksum_page = page;
 }
 
 int VirtualController::selectedPage() const
 {
-    return m_selectedPage;
+    return m_selected_page;
 }
 
 int VirtualController::programmedPageCount() const
 {
-    return m_programmedPageCount;
+    return m_programmed_page_count;
 }
 
 const std::vector<int>& VirtualController::programmedPages() const
 {
-    return m_programmedPages;
+    return m_programmed_pages;
 }
 
 int VirtualController::receivedReportCount() const
 {
-    return m_receivedReportCount;
+    return m_received_report_count;
 }
 
 int VirtualController::restartCount() const
 {
-    return m_restartCount;
+    return m_restart_count;
 }
 
 void VirtualController::resetCounters()
 {
-    m_programmedPageCount = 0;
-    m_programmedPages.clear();
-    m_receivedReportCount = 0;
-    m_restartCount = 0;
+    m_programmed_page_count = 0;
+    m_programmed_pages.clear();
+    m_received_report_count = 0;
+    m_restart_count = 0;
 }
 
 std::uint32_t VirtualController::pageSum(int page) const

@@ -89,30 +89,30 @@ private:
     static int pageOfAddress(const std::uint8_t* littleEndian);
 
     Mode m_mode = Mode::Normal;
-    bool m_restartRequested = false;
-    std::size_t m_switchStep = 0;
+    bool m_restart_requested = false;
+    std::size_t m_switch_step = 0;
 
     std::uint16_t m_identifier = BOOTLOADER_ID;
-    std::uint16_t m_installedVersion = 0x0116;
-    std::uint16_t m_writtenVersion = EMBEDDED_FIRMWARE_VERSION;
-    bool m_firmwareValid = true;
+    std::uint16_t m_installed_version = 0x0116;
+    std::uint16_t m_written_version = EMBEDDED_FIRMWARE_VERSION;
+    bool m_firmware_valid = true;
     // Pages programmed since the firmware was last invalidated.
-    std::vector<bool> m_programmedSinceInvalidation;
+    std::vector<bool> m_programmed_since_invalidation;
 
-    int m_selectedPage = -1;
+    int m_selected_page = -1;
     // Data chunks still to come after CMD_SET_PAGE, and where the next one lands.
-    int m_chunksExpected = 0;
-    int m_chunksReceived = 0;
-    std::uint8_t m_pageBuffer[FIRMWARE_PAGE_SIZE] = {};
+    int m_chunks_expected = 0;
+    int m_chunks_received = 0;
+    std::uint8_t m_page_buffer[FIRMWARE_PAGE_SIZE] = {};
     std::vector<std::uint8_t> m_flash;
 
-    std::deque<std::vector<std::uint8_t>> m_inputReports;
-    std::uint32_t m_busyMicros = 0;
-    std::uint32_t m_pageProgramMicros = 0;
-    int m_wrongChecksumPage = -1;
+    std::deque<std::vector<std::uint8_t>> m_input_reports;
+    std::uint32_t m_busy_micros = 0;
+    std::uint32_t m_page_program_micros = 0;
+    int m_wrong_checksum_page = -1;
 
-    int m_programmedPageCount = 0;
-    std::vector<int> m_programmedPages;
-    int m_receivedReportCount = 0;
-    int m_restartCount = 0;
+    int m_programmed_page_count = 0;
+    std::vector<int> m_programmed_pages;
+    int m_received_report_count = 0;
+    int m_restart_count = 0;
 };

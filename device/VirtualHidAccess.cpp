@@ -38,14 +38,14 @@ VirtualHidAccess::~VirtualHidAccess() = default;
 void VirtualHidAccess::addForeignInterface(std::uint16_t vid, std::uint16_t pid)
 {
     auto interface = std::make_unique<Interface>();
-    *interface = Interface{Interface::Kind::Foreign, vid, pid, nullptr, true, false, m_nextAttachment++};
+    *interface = Interface{Interface::Kind::Foreign, vid, pid, nullptr, true, false, m_next_attachment++};
     m_interfaces.push_back(std::move(interface));
 }
 
 void VirtualHidAccess::addUnopenableInterface(std::uint16_t vid, std::uint16_t pid)
 {
     auto interface = std::make_unique<Interface>();
-    *interface = Interface{Interface::Kind::Unopenable, vid, pid, nullptr, true, false, m_nextAttachment++};
+    *interface = Interface{Interface::Kind::Unopenable, vid, pid, nullptr, true, false, m_next_attachment++};
     m_interfaces.push_back(std::move(interface));
 }
 
@@ -53,8 +53,8 @@ VirtualController& VirtualHidAccess::addController()
 {
     auto interface = std::make_unique<Interface>();
     *interface = Interface{Interface::Kind::Controller, CONTROLLER_VID, 0,
-                           std::make_unique<VirtualController>(), true, false, m_nextAttachment++};
-    interface->controller->setPageProgramMicros(m_pageProgramMicros);
+                           std::make_unique<VirtualController>(), true, false, m_next_attachment++};
+    interface->controller->setPageProgramMicros(m_page_program_micros);
     VirtualController& controller = *interface->controller;
     m_interfaces.push_back(std::move(interface));
     return controller;
@@ -70,7 +70,7 @@ void VirtualHidAccess::setPlugged(VirtualController& controller, bool plugged)
         return;
     if (plugged) {
         interface.plugged = true;
-        interface.attachment = m_nextAttachment++;
+        interface.attachment = m_next_attachment++;
         interface.controller->resetTransferState();
     } else {
         detach(interface);
@@ -115,19 +115,19 @@ std::unique_ptr<VirtualHidAccess> VirtualHidAccess::createDemoBus()
 
 void VirtualHidAccess::setKeyHeld(HidKey key, bool held)
 {
-    m_keysHeld[key] = held;
+    m_keys_held[key] = held;
 }
 
 int VirtualHidAccess::keyQueries(HidKey key) const
 {
-    const auto found = m_keyQueries.find(key);
-    return found == m_keyQueries.end() ? 0 : found->second;
+    const auto found = m_key_queries.find(key);
+    return found == m_key_queries.end() ? 0 : found->second;
 }
 
 void VirtualHidAccess::setLatency(std::uint32_t reportMicros, std::uint32_t pageProgramMicros)
 {
-    m_reportMicros = reportMicros;
-    m_pageProgramMicros = pageProgramMicros;
+    m_report_micros = reportMicros;
+    m_page_program_micros = pageProgramMicros;
     for (const std::unique_ptr<Interface>& interface : m_interfaces) {
         if (interface->controller)
             interface->controller->setPageProgramMicros(pageProgramMicros);
@@ -136,22 +136,22 @@ void VirtualHidAccess::setLatency(std::uint32_t reportMicros, std::uint32_t page
 
 void VirtualHidAccess::setReadTimeoutMs(std::uint32_t milliseconds)
 {
-    m_readTimeoutMs = milliseconds;
+    m_read_timeout_ms = milliseconds;
 }
 
 void VirtualHidAccess::setRealSleeps(bool real)
 {
-    m_realSleeps = real;
+    m_real_sleeps = real;
 }
 
 std::uint64_t VirtualHidAccess::sleptMs() const
 {
-    return m_sleptMs;
+    return m_slept_ms;
 }
 
 std::uint64_t VirtualHidAccess::modelledDelayNanos() const
 {
-    return m_modelledDelayNanos;
+    return m_modelled_delay_nanos;
 }
 
 void VirtualHidAccess::failWrite(int n)
@@ -206,26 +206,26 @@ std::vector<std::vector<std::uint8_t>> VirtualHidAccess::writtenReports() const
 
 int VirtualHidAccess::writeCount() const
 {
-    return m_writeNumber;
+    return m_write_number;
 }
 
 int VirtualHidAccess::readCount() const
 {
-    return m_readNumber;
+    return m_read_number;
 }
 
 int VirtualHidAccess::stringRequestCount() const
 {
-    return m_stringRequestNumber;
+    return m_string_request_number;
 }
 
 void VirtualHidAccess::clearTrace()
 {
     m_trace.clear();
-    m_transferNumber = 0;
-    m_writeNumber = 0;
-    m_readNumber = 0;
-    m_stringRequestNumber = 0;
+    m_transfer_number = 0;
+    m_write_number = 0;
+    m_read_number = 0;
+    m_string_request_number = 0;
 }
 
 int VirtualHidAccess::openHandleCount() const
@@ -235,12 +235,12 @@ int VirtualHidAccess::openHandleCount() const
 
 int VirtualHidAccess::foreignOpenCount() const
 {
-    return m_foreignOpenCount;
+    return m_foreign_open_count;
 }
 
 int VirtualHidAccess::foreignWriteCount() const
 {
-    return m_foreignWriteCount;
+    return m_foreign_write_count;
 }
 
 HidGuid VirtualHidAccess::getHidGuid()
@@ -250,7 +250,7 @@ HidGuid VirtualHidAccess::getHidGuid()
         if (interface->restarting) {
             interface->restarting = false;
             interface->controller->restartIntoBootloader();
-            interface->attachment = m_nextAttachment++;
+            interface->attachment = m_next_attachment++;
         }
     }
     return g_hidClassGuid;
@@ -268,13 +268,13 @@ HidHandle VirtualHidAccess::openInterface(const HidGuid& hidClass, std::uint32_t
     }
     Interface& interface = *m_interfaces[entry];
     if (interface.kind != Interface::Kind::Controller)
-        ++m_foreignOpenCount;
+        ++m_foreign_open_count;
     if (interface.kind == Interface::Kind::Unopenable) {
         record(Transfer::Open, nullptr, 0, false, 0, static_cast<int>(index));
         return INVALID_HID_HANDLE;
     }
-    const HidHandle handle = reinterpret_cast<HidHandle>(m_nextHandle);
-    m_nextHandle += 0x10;
+    const HidHandle handle = reinterpret_cast<HidHandle>(m_next_handle);
+    m_next_handle += 0x10;
     m_handles[handle] = OpenHandle{entry, interface.attachment, static_cast<int>(index)};
     record(Transfer::Open, nullptr, 0, true, 0, static_cast<int>(index));
     return handle;
@@ -295,15 +295,15 @@ bool VirtualHidAccess::getAttributes(HidHandle handle, HidAttributes* attributes
 bool VirtualHidAccess::getIndexedString(HidHandle handle, std::uint32_t stringIndex, void* buffer,
                                         std::uint32_t bufferLength)
 {
-    ++m_stringRequestNumber;
+    ++m_string_request_number;
     const int index = static_cast<int>(stringIndex);
     const OpenHandle* open = nullptr;
     Interface* interface = liveInterface(handle, &open);
     if (interface && !interface->controller) {
-        ++m_foreignWriteCount;
+        ++m_foreign_write_count;
         interface = nullptr;
     }
-    if (!interface || takeFault(FaultKind::FailString, m_stringRequestNumber)) {
+    if (!interface || takeFault(FaultKind::FailString, m_string_request_number)) {
         record(Transfer::StringRequest, nullptr, 0, false, bufferLength, index);
         return false;
     }
@@ -331,8 +331,8 @@ bool VirtualHidAccess::getIndexedString(HidHandle handle, std::uint32_t stringIn
 bool VirtualHidAccess::writeReport(HidHandle handle, const std::uint8_t* report,
                                    std::uint32_t* bytesWritten)
 {
-    ++m_transferNumber;
-    ++m_writeNumber;
+    ++m_transfer_number;
+    ++m_write_number;
     *bytesWritten = 0;
     const OpenHandle* open = nullptr;
     Interface* interface = liveInterface(handle, &open);
@@ -342,14 +342,14 @@ bool VirtualHidAccess::writeReport(HidHandle handle, const std::uint8_t* report,
         return false;
     };
 
-    if (interface && interface->controller && takeFault(FaultKind::Unplug, m_transferNumber)) {
+    if (interface && interface->controller && takeFault(FaultKind::Unplug, m_transfer_number)) {
         setPlugged(*interface->controller, false);
         return fail();
     }
-    if (takeFault(FaultKind::FailWrite, m_writeNumber) || !interface)
+    if (takeFault(FaultKind::FailWrite, m_write_number) || !interface)
         return fail();
     if (!interface->controller) {
-        ++m_foreignWriteCount;
+        ++m_foreign_write_count;
         return fail();
     }
     VirtualController& controller = *interface->controller;
@@ -357,10 +357,10 @@ bool VirtualHidAccess::writeReport(HidHandle handle, const std::uint8_t* report,
         return fail();
 
     // An OUT transfer waits while the device is still programming a page.
-    waitModelled(std::max(Clock::now(), m_busyUntil) + std::chrono::microseconds(m_reportMicros));
+    waitModelled(std::max(Clock::now(), m_busy_until) + std::chrono::microseconds(m_report_micros));
     controller.receiveOutputReport(report + 1);
     if (controller.busyMicrosAfterLastReport() > 0)
-        m_busyUntil = Clock::now() + std::chrono::microseconds(controller.busyMicrosAfterLastReport());
+        m_busy_until = Clock::now() + std::chrono::microseconds(controller.busyMicrosAfterLastReport());
     *bytesWritten = kReportSize;
     record(Transfer::Write, report, kReportSize, true, kReportSize, position);
     return true;
@@ -368,8 +368,8 @@ bool VirtualHidAccess::writeReport(HidHandle handle, const std::uint8_t* report,
 
 bool VirtualHidAccess::readReport(HidHandle handle, std::uint8_t* report, std::uint32_t* bytesRead)
 {
-    ++m_transferNumber;
-    ++m_readNumber;
+    ++m_transfer_number;
+    ++m_read_number;
     *bytesRead = 0;
     const OpenHandle* open = nullptr;
     Interface* interface = liveInterface(handle, &open);
@@ -379,30 +379,30 @@ bool VirtualHidAccess::readReport(HidHandle handle, std::uint8_t* report, std::u
         return false;
     };
     const auto timeOut = [&] {
-        waitModelled(Clock::now() + std::chrono::milliseconds(m_readTimeoutMs));
+        waitModelled(Clock::now() + std::chrono::milliseconds(m_read_timeout_ms));
         return fail();
     };
 
-    if (interface && interface->controller && takeFault(FaultKind::Unplug, m_transferNumber)) {
+    if (interface && interface->controller && takeFault(FaultKind::Unplug, m_transfer_number)) {
         setPlugged(*interface->controller, false);
         return fail();
     }
-    if (takeFault(FaultKind::FailRead, m_readNumber) || !interface)
+    if (takeFault(FaultKind::FailRead, m_read_number) || !interface)
         return fail();
     if (!interface->controller) {
         // Foreign devices never send what the updater waits for.
-        ++m_foreignWriteCount;
+        ++m_foreign_write_count;
         return timeOut();
     }
     VirtualController& controller = *interface->controller;
     std::uint8_t data[kReportDataSize];
-    if (takeFault(FaultKind::NeverAnswer, m_readNumber)) {
+    if (takeFault(FaultKind::NeverAnswer, m_read_number)) {
         controller.takeInputReport(data);
         return timeOut();
     }
     std::vector<std::uint8_t> garbage;
-    if (takeFault(FaultKind::Garbage, m_readNumber, &garbage)) {
-        waitModelled(std::max(Clock::now(), m_busyUntil) + std::chrono::microseconds(m_reportMicros));
+    if (takeFault(FaultKind::Garbage, m_read_number, &garbage)) {
+        waitModelled(std::max(Clock::now(), m_busy_until) + std::chrono::microseconds(m_report_micros));
         controller.takeInputReport(data);
         if (garbage.size() != kReportDataSize)
             return fail();
@@ -411,7 +411,7 @@ bool VirtualHidAccess::readReport(HidHandle handle, std::uint8_t* report, std::u
         if (!controller.hasInputReport())
             return timeOut();
         // The reply to a page write comes only once the page is programmed.
-        waitModelled(std::max(Clock::now(), m_busyUntil) + std::chrono::microseconds(m_reportMicros));
+        waitModelled(std::max(Clock::now(), m_busy_until) + std::chrono::microseconds(m_report_micros));
         controller.takeInputReport(data);
     }
     report[0] = 0;
@@ -435,16 +435,16 @@ void VirtualHidAccess::closeHandle(HidHandle handle)
 
 void VirtualHidAccess::sleepMs(std::uint32_t milliseconds)
 {
-    m_sleptMs += milliseconds;
-    if (m_realSleeps)
+    m_slept_ms += milliseconds;
+    if (m_real_sleeps)
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
 bool VirtualHidAccess::isKeyHeld(HidKey key)
 {
-    ++m_keyQueries[key];
-    const auto found = m_keysHeld.find(key);
-    return found != m_keysHeld.end() && found->second;
+    ++m_key_queries[key];
+    const auto found = m_keys_held.find(key);
+    return found != m_keys_held.end() && found->second;
 }
 
 bool VirtualHidAccess::reachesHardware() const
@@ -489,8 +489,8 @@ VirtualHidAccess::Interface* VirtualHidAccess::liveInterface(HidHandle handle,
 
 void VirtualHidAccess::detach(Interface& interface)
 {
-    interface.attachment = m_nextAttachment++;
-    m_busyUntil = Clock::time_point();
+    interface.attachment = m_next_attachment++;
+    m_busy_until = Clock::time_point();
 }
 
 bool VirtualHidAccess::takeFault(FaultKind kind, int number, std::vector<std::uint8_t>* bytes)
@@ -518,7 +518,7 @@ void VirtualHidAccess::waitModelled(Clock::time_point until)
         std::this_thread::sleep_until(wake);
     while (Clock::now() < until)
         std::this_thread::yield();
-    m_modelledDelayNanos += static_cast<std::uint64_t>(
+    m_modelled_delay_nanos += static_cast<std::uint64_t>(
         std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count());
 }
 

@@ -144,28 +144,28 @@ private:
 
     std::vector<std::unique_ptr<Interface>> m_interfaces;
     std::map<HidHandle, OpenHandle> m_handles;
-    std::uintptr_t m_nextHandle = 0x1000;
-    std::uint64_t m_nextAttachment = 1;
+    std::uintptr_t m_next_handle = 0x1000;
+    std::uint64_t m_next_attachment = 1;
 
-    std::map<HidKey, bool> m_keysHeld;
-    std::map<HidKey, int> m_keyQueries;
+    std::map<HidKey, bool> m_keys_held;
+    std::map<HidKey, int> m_key_queries;
 
-    std::uint32_t m_reportMicros = 0;
-    std::uint32_t m_pageProgramMicros = 0;
-    std::uint32_t m_readTimeoutMs = kReportReadTimeoutMs;
-    bool m_realSleeps = true;
-    std::uint64_t m_sleptMs = 0;
-    std::uint64_t m_modelledDelayNanos = 0;
+    std::uint32_t m_report_micros = 0;
+    std::uint32_t m_page_program_micros = 0;
+    std::uint32_t m_read_timeout_ms = kReportReadTimeoutMs;
+    bool m_real_sleeps = true;
+    std::uint64_t m_slept_ms = 0;
+    std::uint64_t m_modelled_delay_nanos = 0;
     // The device cannot answer before this instant (a page is being programmed).
-    std::chrono::steady_clock::time_point m_busyUntil;
+    std::chrono::steady_clock::time_point m_busy_until;
 
     std::vector<Fault> m_faults;
     std::vector<Transfer> m_trace;
-    int m_transferNumber = 0;
-    int m_writeNumber = 0;
-    int m_readNumber = 0;
-    int m_stringRequestNumber = 0;
+    int m_transfer_number = 0;
+    int m_write_number = 0;
+    int m_read_number = 0;
+    int m_string_request_number = 0;
 
-    int m_foreignOpenCount = 0;
-    int m_foreignWriteCount = 0;
+    int m_foreign_open_count = 0;
+    int m_foreign_write_count = 0;
 };

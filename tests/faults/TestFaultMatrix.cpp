@@ -138,8 +138,8 @@ private:
 
     std::unique_ptr<FaultRig> m_rig;
     int m_cases = 0;
-    int m_finishedDespiteFault = 0;
-    QElapsedTimer m_matrixTime;
+    int m_finished_despite_fault = 0;
+    QElapsedTimer m_matrix_time;
 };
 
 void TestFaultMatrix::initTestCase()
@@ -203,8 +203,8 @@ void TestFaultMatrix::faultAtEveryTransfer()
 {
     QFETCH(int, stepIndex);
     QFETCH(int, fault);
-    if (!m_matrixTime.isValid())
-        m_matrixTime.start();
+    if (!m_matrix_time.isValid())
+        m_matrix_time.start();
     ++m_cases;
     const UpdateLayout::Step& step = UpdateLayout::steps()[stepIndex];
     FaultRig& rig = *m_rig;
@@ -270,7 +270,7 @@ void TestFaultMatrix::faultAtEveryTransfer()
     QCOMPARE(after.finishShown, verified);
     QCOMPARE(after.progressValue, run.expectedProgress());
     if (verified) {
-        ++m_finishedDespiteFault;
+        ++m_finished_despite_fault;
         expectStates({QStringLiteral("Finished")}, "after the run");
     } else if (run.writeCount() == 1) {
         expectStates({QStringLiteral("Update requested")}, "after the run");
@@ -330,7 +330,7 @@ void TestFaultMatrix::cleanupTestCase()
 {
     if (m_cases > 0)
         qInfo("fault matrix: %d cases, %d finished with every page verified despite the fault, %.1f s",
-              m_cases, m_finishedDespiteFault, m_matrixTime.elapsed() / 1000.0);
+              m_cases, m_finished_despite_fault, m_matrix_time.elapsed() / 1000.0);
     m_rig.reset();
 }
 

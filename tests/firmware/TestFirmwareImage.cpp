@@ -86,7 +86,7 @@ private slots:
 
 private:
     QTemporaryDir m_dir;
-    QByteArray m_standIn;
+    QByteArray m_stand_in;
 };
 
 void TestFirmwareImage::initTestCase()
@@ -95,8 +95,8 @@ void TestFirmwareImage::initTestCase()
     const QString path = m_dir.filePath("stand-in.bin");
     const ToolRun run = runTool({"--write-stand-in", path});
     QVERIFY2(run.started && run.exitCode == 0, qPrintable(run.errors));
-    m_standIn = readAll(path);
-    QCOMPARE(m_standIn.size(), int(FIRMWARE_IMAGE_SIZE));
+    m_stand_in = readAll(path);
+    QCOMPARE(m_stand_in.size(), int(FIRMWARE_IMAGE_SIZE));
 }
 
 void TestFirmwareImage::checksumTable()
@@ -124,7 +124,7 @@ void TestFirmwareImage::standInFlag()
 {
     QCOMPARE(g_firmware_is_stand_in, LUMARO_EXPECT_STAND_IN);
     const QByteArray embedded(reinterpret_cast<const char*>(g_firmware_image), int(FIRMWARE_IMAGE_SIZE));
-    QCOMPARE(embedded == m_standIn, g_firmware_is_stand_in);
+    QCOMPARE(embedded == m_stand_in, g_firmware_is_stand_in);
 }
 
 void TestFirmwareImage::embeddedPagesSumToTable()
@@ -217,7 +217,7 @@ void TestFirmwareImage::tool()
     QFETCH(QStringList, messages);
     QFETCH(QStringList, absent);
 
-    QByteArray image = m_standIn;
+    QByteArray image = m_stand_in;
     switch (change) {
     case Change::None:
     case Change::Missing:
@@ -278,7 +278,7 @@ void TestFirmwareImage::toolIsDeterministic()
     const QByteArray source = readAll(first);
     QCOMPARE(source, readAll(second));
     QVERIFY(source.contains("const bool g_firmware_is_stand_in = true;"));
-    QCOMPARE(embeddedBytes(source), m_standIn);
+    QCOMPARE(embeddedBytes(source), m_stand_in);
 }
 
 QTEST_GUILESS_MAIN(TestFirmwareImage)
