@@ -1,6 +1,7 @@
 #include "HidAccessWindows.h"
 
 #include "PlatformHidAccess.h"
+#include "LiveAllocations.h"
 #include "WinTestHarness.h"
 
 #include <setupapi.h>
@@ -11,41 +12,11 @@ extern "C" {
 }
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <string>
 #include <vector>
-
-// Counts live C++ allocations, so that a path of open_hid_interface that forgets its detail
-// buffer shows up as a difference.
-namespace {
-std::atomic<long> g_live_allocations{0};
-}
-
-void* operator new(std::size_t size)
-{
-    void* memory = std::malloc(size != 0 ? size : 1);
-    if (memory == nullptr)
-        throw std::bad_alloc();
-    ++g_live_allocations;
-    return memory;
-}
-
-void operator delete(void* memory) noexcept
-{
-    if (memory == nullptr)
-        return;
-    --g_live_allocations;
-    std::free(memory);
-}
-
-void operator delete(void* memory, std::size_t) noexcept
-{
-    operator delete(memory);
-}
 
 namespace {
 
@@ -316,10 +287,10 @@ void testIndexesPastTheEndGiveNullAndAllocateNothing()
 
     access.closeHandle(access.openInterface(hidClass, pastEnd[0]));  // warms SetupAPI's caches
     const long handlesBefore = processHandleCount();
-    const long allocationsBefore = g_live_allocations;
+    const long allocationsBefore = liveAllocations();
     for (const std::uint32_t index : pastEnd)
         WT_CHECK(access.openInterface(hidClass, index) == nullptr);
-    WT_CHECK_EQ(g_live_allocations.load(), allocationsBefore);
+    WT_CHECK_EQ(liveAllocations(), allocationsBefore);
     WT_CHECK(handlesBefore >= 0);
     WT_CHECK_EQ(processHandleCount(), handlesBefore);
 
@@ -333,7 +304,7 @@ void testRepeatedEnumerationLeaksNothing()
     HidAccessWindows access;
     walkInterfaces(access);
     const long handlesBefore = processHandleCount();
-    const long allocationsBefore = g_live_allocations;
+    const long allocationsBefore = liveAllocations();
     std::uint32_t visited = 0;
     for (int round = 0; round < 25; ++round) {
         const HidGuid hidClass = access.getHidGuid();
@@ -348,7 +319,7 @@ void testRepeatedEnumerationLeaksNothing()
         }
     }
     WT_CHECK(visited >= 25);
-    WT_CHECK_EQ(g_live_allocations.load(), allocationsBefore);
+    WT_CHECK_EQ(liveAllocations(), allocationsBefore);
     WT_CHECK(handlesBefore >= 0);
     WT_CHECK_EQ(processHandleCount(), handlesBefore);
 }
@@ -368,7 +339,7 @@ void testInterfaceThatCannotBeOpenedGivesInvalidHandle()
     WT_CHECK(registered);
     if (registered) {
         const long handlesBefore = processHandleCount();
-        const long allocationsBefore = g_live_allocations;
+        const long allocationsBefore = liveAllocations();
         const HidGuid hidClass = access.getHidGuid();
         std::uint32_t index = 0;
         std::uint32_t invalidAt = 0xFFFFFFFFu;
@@ -386,7 +357,7 @@ void testInterfaceThatCannotBeOpenedGivesInvalidHandle()
         // The enumeration went on past the unopenable one and still ended at null.
         WT_CHECK_EQ(index, before.present + 1);
         WT_CHECK(invalidAt < index);
-        WT_CHECK_EQ(g_live_allocations.load(), allocationsBefore);
+        WT_CHECK_EQ(liveAllocations(), allocationsBefore);
         WT_CHECK_EQ(processHandleCount(), handlesBefore);
 
         const Walk during = walkInterfaces(access);

@@ -1,40 +1,12 @@
 #include "WinMain.h"
 
+#include "LiveAllocations.h"
 #include "WinTestHarness.h"
 
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <string>
 #include <vector>
-
-// Counts live C++ allocations: the argument vector and its strings must all be gone afterwards.
-namespace {
-std::atomic<long> g_live_allocations{0};
-}
-
-void* operator new(std::size_t size)
-{
-    void* memory = std::malloc(size != 0 ? size : 1);
-    if (memory == nullptr)
-        throw std::bad_alloc();
-    ++g_live_allocations;
-    return memory;
-}
-
-void operator delete(void* memory) noexcept
-{
-    if (memory == nullptr)
-        return;
-    --g_live_allocations;
-    std::free(memory);
-}
-
-void operator delete(void* memory, std::size_t) noexcept
-{
-    operator delete(memory);
-}
 
 namespace {
 
@@ -55,7 +27,7 @@ int recordingMain(int argc, char** argv)
     ++g_seen.calls;
     g_seen.argc = argc;
     g_seen.terminated = argv[argc] == nullptr;
-    g_seen.allocationsInside = g_live_allocations;
+    g_seen.allocationsInside = liveAllocations();
     g_seen.used = 0;
     for (int i = 0; i < argc; ++i) {
         const std::size_t length = std::strlen(argv[i]) + 1;
@@ -138,9 +110,9 @@ void testConversion()
         }
         g_seen = Seen();
         g_main_result = row.mainResult;
-        const long allocationsBefore = g_live_allocations;
+        const long allocationsBefore = liveAllocations();
         const int result = runWithWindowsCommandLine(row.commandLine, recordingMain);
-        const long allocationsAfter = g_live_allocations;
+        const long allocationsAfter = liveAllocations();
 
         const std::vector<std::string> arguments = seenArguments();
         const bool passed = WT_CHECK_EQ(g_seen.calls, 1) && WT_CHECK_EQ(result, row.mainResult)
@@ -160,10 +132,10 @@ void testUnsplittableCommandLineReturnsMinusOne()
 {
     g_seen = Seen();
     g_main_result = 0;
-    const long allocationsBefore = g_live_allocations;
+    const long allocationsBefore = liveAllocations();
     WT_CHECK_EQ(runWithWindowsCommandLine(L"prog a b", recordingMain, failingSplit), -1);
     WT_CHECK_EQ(g_seen.calls, 0);
-    WT_CHECK_EQ(g_live_allocations.load(), allocationsBefore);
+    WT_CHECK_EQ(liveAllocations(), allocationsBefore);
 }
 
 void testOwnCommandLine()
