@@ -45,15 +45,7 @@ done | sort -u | while read -r library; do
 done
 
 # The order /init loads them in is its own; here only where they come from.
-for module in usb-common usbcore udc-core dummy_hcd gadgetfs hid hid-generic usbhid; do
-    file=$(find "/lib/modules/$kernel/kernel" -name "$module.ko*" | head -n 1)
-    [ -n "$file" ] || { echo "make-initramfs: no module $module for kernel $kernel" >&2; exit 1; }
-    case "$file" in
-        *.ko) cp "$file" "$root/lib/modules/$module.ko" ;;
-        *.ko.xz) xz -dc "$file" > "$root/lib/modules/$module.ko" ;;
-        *.ko.zst) zstd -qdc "$file" > "$root/lib/modules/$module.ko" ;;
-        *) echo "make-initramfs: cannot unpack $file" >&2; exit 1 ;;
-    esac
-done
+sh "$(dirname "$0")/copy-modules.sh" "$kernel" "$root/lib/modules" \
+    usb-common usbcore udc-core dummy_hcd gadgetfs hid hid-generic usbhid
 
 (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) > "$out"

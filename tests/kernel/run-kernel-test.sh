@@ -13,18 +13,7 @@ rule=$3
 shift 3
 here=$(cd "$(dirname "$0")" && pwd)
 
-# The newest installed kernel whose modules include gadgetfs.
-kernel=
-for image in $(ls -v /boot/vmlinuz-* 2>/dev/null); do
-    version=${image#/boot/vmlinuz-}
-    if find "/lib/modules/$version/kernel/drivers/usb/gadget" -name 'gadgetfs.ko*' 2>/dev/null | grep -q .; then
-        kernel=$version
-    fi
-done
-if [ -z "$kernel" ]; then
-    echo "run-kernel-test: no kernel with gadgetfs in /boot (install linux-image-amd64)" >&2
-    exit 1
-fi
+kernel=$(sh "$here/find-gadget-kernel.sh") || exit 1
 command -v qemu-system-x86_64 > /dev/null || { echo "run-kernel-test: qemu-system-x86_64 missing" >&2; exit 1; }
 [ -x /bin/busybox ] || { echo "run-kernel-test: busybox missing (busybox-static)" >&2; exit 1; }
 udevadm=$(command -v udevadm) || { echo "run-kernel-test: udevadm missing (udev)" >&2; exit 1; }
