@@ -1,13 +1,18 @@
 // The controller on the far side of the kernel's USB stack: serves the gadget until SIGTERM, then
 // writes what crossed the bus and what its flash holds.
 //
-//   lumaro-usb-gadget <gadgetfs directory> <result file>
+//   lumaro-usb-gadget <gadgetfs directory> <result file> [bootloader] [silent-at=RUN:REPORT]
+//                     [unplug-at=RUN:REPORT]
+//
+// `bootloader` starts it in its bootloader (firmware 1.16 still installed); for the faults see
+// UsbHidGadget::Faults.
 
 #include "UsbHidGadget.h"
 #include "VirtualController.h"
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <signal.h>
 
 namespace {
@@ -23,6 +28,13 @@ void interruptIo(int)
 {
 }
 
+bool parseFaultPoint(const char* option, const char* name, UsbHidGadget::FaultPoint* point)
+{
+    const std::size_t length = std::strlen(name);
+    return std::strncmp(option, name, length) == 0
+        && std::sscanf(option + length, "%d:%d", &point->run, &point->report) == 2;
+}
+
 void printHex(std::FILE* out, const char* tag, const std::uint8_t* bytes, std::size_t size)
 {
     std::fprintf(out, "%s", tag);
@@ -35,8 +47,22 @@ void printHex(std::FILE* out, const char* tag, const std::uint8_t* bytes, std::s
 
 int main(int argc, char** argv)
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s <gadgetfs directory> <result file>\n", argv[0]);
+    VirtualController controller;
+    UsbHidGadget::Faults faults;
+    for (int i = 3; i < argc; ++i) {
+        const char* option = argv[i];
+        if (std::strcmp(option, "bootloader") == 0) {
+            controller.setMode(VirtualController::Mode::Bootloader);
+        } else if (!parseFaultPoint(option, "silent-at=", &faults.silent)
+                   && !parseFaultPoint(option, "unplug-at=", &faults.unplug)) {
+            argc = 0;
+        }
+    }
+    if (argc < 3) {
+        std::fprintf(stderr,
+                     "usage: %s <gadgetfs directory> <result file> [bootloader] "
+                     "[silent-at=RUN:REPORT] [unplug-at=RUN:REPORT]\n",
+                     argv[0]);
         return 2;
     }
     // No SA_RESTART: the signals are there to break blocking endpoint I/O.
@@ -48,8 +74,8 @@ int main(int argc, char** argv)
     action.sa_handler = interruptIo;
     sigaction(SIGUSR1, &action, nullptr);
 
-    VirtualController controller;
     UsbHidGadget gadget(controller, argv[1]);
+    gadget.setFaults(faults);
     const bool served = gadget.run(g_stop);
     gadget.detach();
 
@@ -70,8 +96,12 @@ int main(int argc, char** argv)
                       unsigned(request.length), request.stalled ? "stall" : "data");
         printHex(out, tag, request.answer.data(), request.answer.size());
     }
-    for (const UsbHidGadget::Report& report : gadget.receivedReports())
-        printHex(out, "report", report.data(), report.size());
+    for (const UsbHidGadget::ReceivedReport& report : gadget.receivedReports()) {
+        char tag[64];
+        std::snprintf(tag, sizeof tag, "report %d %lld", report.attach,
+                      static_cast<long long>(report.micros));
+        printHex(out, tag, report.data.data(), report.data.size());
+    }
     for (std::size_t offset = 0; offset < FIRMWARE_IMAGE_SIZE; offset += FIRMWARE_CHUNK_SIZE)
         printHex(out, "flash", controller.flash() + offset, FIRMWARE_CHUNK_SIZE);
     std::fprintf(out, "gadget-end\n");

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
+#include <iterator>
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
@@ -184,14 +185,18 @@ bool UsbHidGadget::attach()
 
 bool UsbHidGadget::run(const std::atomic<bool>& stop)
 {
+    m_main_thread = pthread_self();
     if (m_ep0 < 0 && !attach())
         return false;
     usb_gadgetfs_event events[5];
     while (!stop) {
         const ssize_t got = read(m_ep0, events, sizeof events);
         if (got < 0) {
-            if (errno == EINTR)
+            if (errno == EINTR) {
+                if (m_unplug_pending && !replug())
+                    return false;
                 continue;
+            }
             std::fprintf(stderr, "gadget: reading ep0 events: %s\n", std::strerror(errno));
             return false;
         }
@@ -283,6 +288,18 @@ bool UsbHidGadget::restartIntoBootloader()
     return attach();
 }
 
+bool UsbHidGadget::replug()
+{
+    closeEndpoints();
+    close(m_ep0);
+    m_ep0 = -1;
+    m_unplug_pending = false;
+    usleep(m_faults.replugMs * 1000);
+    // Power comes back: the bootloader starts afresh with whatever the flash now holds.
+    m_controller.resetTransferState();
+    return attach();
+}
+
 std::string UsbHidGadget::endpointPath(bool in) const
 {
     // dummy_hcd names its endpoints after the hardware it imitates (ep1in-bulk, ep5in-int,
@@ -356,10 +373,39 @@ void UsbHidGadget::serveReports()
                              std::strerror(errno));
             break;
         }
-        m_received.push_back(data);
+        const auto now = std::chrono::steady_clock::now().time_since_epoch();
+        m_received.push_back(
+            {data, m_attach_count,
+             std::chrono::duration_cast<std::chrono::microseconds>(now).count()});
         m_controller.receiveOutputReport(data.data());
         if (const std::uint32_t busy = m_controller.busyMicrosAfterLastReport())
             usleep(busy);
+        // The updater's own info request, then page 16 selected: a run starts.
+        const std::uint8_t selectPage[] = {COMMAND_LEAD_BYTE, CMD_SET_PAGE, COMMAND_GUARD_BYTE,
+                                           0xFF - CMD_SET_PAGE};
+        if (m_last_was_info && m_controller.selectedPage() == FIRMWARE_CLOSING_PAGE
+            && std::equal(std::begin(selectPage), std::end(selectPage), data.begin())) {
+            ++m_run;
+            m_reports_in_run = 0;
+        }
+        m_last_was_info = data[0] == COMMAND_LEAD_BYTE && data[1] == CMD_GET_INFO;
+        ++m_reports_in_run;
+        const auto strikes = [this](const FaultPoint& point) {
+            return point.run == m_run && point.report == m_reports_in_run;
+        };
+        if (strikes(m_faults.silent)) {
+            while (m_controller.takeInputReport(answer.data())) {
+            }
+        }
+        if (strikes(m_faults.unplug)) {
+            // Only the main thread may close ep0; it is blocked reading it until interrupted.
+            m_unplug_pending = true;
+            while (m_unplug_pending && !m_stopping) {
+                pthread_kill(m_main_thread, SIGUSR1);
+                usleep(5 * 1000);
+            }
+            break;
+        }
         while (!m_stopping && m_controller.takeInputReport(answer.data())) {
             ssize_t written;
             do {

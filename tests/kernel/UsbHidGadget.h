@@ -3,6 +3,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <pthread.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,6 +28,27 @@ public:
         bool stalled = false;
     };
     using Report = std::array<std::uint8_t, 64>;
+    struct ReceivedReport {
+        Report data{};
+        // Which attach (1-based) it arrived in, and when, in microseconds of the monotonic clock.
+        int attach = 0;
+        std::int64_t micros = 0;
+    };
+    // Where a fault strikes: the `report`th output report (1-based) of the `run`th flashing run
+    // the device has seen. A run starts where the updater selects the closing page right after
+    // its info request. 0 for none.
+    struct FaultPoint {
+        int run = 0;
+        int report = 0;
+    };
+    struct Faults {
+        // The reply to this report is never sent: the device falls silent for one command.
+        FaultPoint silent;
+        // The device leaves the bus right after this report and comes back, still in its
+        // bootloader and with its flash as it was, after replugMs.
+        FaultPoint unplug;
+        unsigned replugMs = 3000;
+    };
 
     UsbHidGadget(VirtualController& controller, std::string gadgetDirectory);
     ~UsbHidGadget();
@@ -37,13 +59,14 @@ public:
     // Attaches the device and answers ep0 until `stop` is set (a signal interrupts the blocking
     // read) or an error occurs; false on error, with the reason on stderr.
     bool run(const std::atomic<bool>& stop);
+    void setFaults(const Faults& faults) { m_faults = faults; }
     // Detaches the device in the only order the kernel survives: interrupt the endpoint I/O,
     // close the endpoint files, then ep0.
     void detach();
 
     const std::vector<StringRequest>& stringRequests() const { return m_string_requests; }
     // Output reports as the endpoint received them, in order. Valid once detached.
-    const std::vector<Report>& receivedReports() const { return m_received; }
+    const std::vector<ReceivedReport>& receivedReports() const { return m_received; }
     // Input reports the host has taken from the IN endpoint.
     int repliesDelivered() const { return m_replies_delivered; }
     // How many times the host was offered a device (the first attach, then each restart).
@@ -55,6 +78,7 @@ private:
     bool answerString(std::uint8_t index, std::uint16_t length);
     bool configureEndpoints();
     bool restartIntoBootloader();
+    bool replug();
     void closeEndpoints();
     void serveReports();
     bool ackStatus();
@@ -70,9 +94,15 @@ private:
     std::thread m_report_thread;
     std::atomic<bool> m_report_thread_done{true};
     std::atomic<bool> m_stopping{false};
+    pthread_t m_main_thread{};
+    Faults m_faults;
+    int m_run = 0;
+    int m_reports_in_run = 0;
+    bool m_last_was_info = false;
+    std::atomic<bool> m_unplug_pending{false};
 
     std::vector<StringRequest> m_string_requests;
-    std::vector<Report> m_received;
+    std::vector<ReceivedReport> m_received;
     int m_replies_delivered = 0;
     int m_attach_count = 0;
 };
