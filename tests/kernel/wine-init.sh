@@ -1,0 +1,135 @@
+#!/bin/busybox sh
+# /init of the wine kernel test's virtual machine. The host's root, shared read-only, becomes the
+# root of every program run here (chroot), so wine and this build's programs find their libraries
+# where they were installed. Progress goes to the console (ttyS0); results, whole, to ttyS1.
+
+/bin/busybox mount -t devtmpfs devtmpfs /dev
+exec 0</dev/console 1>/dev/console 2>&1
+/bin/busybox --install -s /bin
+export PATH=/bin
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+
+limit=90
+for word in $(cat /proc/cmdline); do
+    case "$word" in lumaro.limit=*) limit=${word#lumaro.limit=} ;; esac
+done
+(
+    sleep "$limit"
+    echo "lumaro-vm: watchdog: $limit s passed, powering off"
+    cat /tmp-times /tmp-step*.out 2>/dev/null | grep -v '^write ' | tail -n 40
+    tail -n 20 /tmp-step*.err 2>/dev/null
+    poweroff -f
+) &
+
+times=/tmp-times
+mark() {
+    echo "vm-time $1 $(cut -d' ' -f1 /proc/uptime)" >> $times
+}
+mark boot
+
+fail() {
+    echo "lumaro-vm: $*"
+    dmesg | tail -n 40
+    { echo "vm-error $*"; cat $times; } > /dev/ttyS1
+    poweroff -f
+}
+
+for module in $(cat /lib/modules/order); do
+    insmod "/lib/modules/$module.ko" || fail "insmod $module"
+done
+. /scenario
+
+host=/host
+mkdir -p $host
+mount -t 9p -o trans=virtio,version=9p2000.L,ro,msize=512000 hostroot $host || fail "mount 9p"
+for dir in dev proc sys; do
+    mount --bind /$dir $host/$dir
+done
+mount -t tmpfs tmpfs $host/tmp
+mount -t tmpfs tmpfs $host/run
+mkdir -p $host/dev/gadget
+mount -t gadgetfs gadgetfs $host/dev/gadget || fail "mount gadgetfs"
+in_host() {
+    chroot $host /usr/bin/env -i PATH=/usr/sbin:/usr/bin "$@"
+}
+
+# The seat's user, with nothing but what the packaged rule grants. logind is not here to turn its
+# uaccess tag into an ACL; this stand-in of the same name gives the device to the seat's user
+# instead, and only where that rule put the tag.
+seat_uid=1000
+mount -t tmpfs tmpfs $host/etc/udev/rules.d
+cp /rules/* $host/etc/udev/rules.d/
+echo "TAG==\"uaccess\", ENV{MAJOR}!=\"\", OWNER=\"$seat_uid\"" > $host/etc/udev/rules.d/73-seat-late.rules
+in_host /lib/systemd/systemd-udevd --daemon || fail "systemd-udevd"
+mark mounted
+
+echo "lumaro-vm: starting the gadget"
+chroot $host $gadget /dev/gadget /tmp/gadget.txt $gadget_options 2>$host/tmp/gadget.err &
+gadget_pid=$!
+tries=0
+while [ ! -e /dev/hidraw0 ] && [ $tries -lt 200 ]; do
+    sleep 0.05
+    tries=$((tries + 1))
+done
+[ -e /dev/hidraw0 ] || fail "the gadget never became a hidraw device"
+# wine skips for good a node it cannot open: the rule must have acted before wine starts.
+tries=0
+while [ "$(stat -c %u /dev/hidraw0)" != $seat_uid ] && [ $tries -lt 200 ]; do
+    sleep 0.05
+    tries=$((tries + 1))
+done
+echo "hidraw-access $(stat -c '%u %a' /dev/hidraw0) $(in_host udevadm info -q property -p /sys/class/hidraw/hidraw0 | grep '^TAGS=')" > /tmp-hidraw
+mark gadget
+
+chown -R $seat_uid:$seat_uid /prefix
+mkdir -p $host/tmp/prefix $host/tmp/home
+chown $seat_uid:$seat_uid $host/tmp/home
+mount --bind /prefix $host/tmp/prefix
+as_seat_user() {
+    chroot $host /usr/bin/setpriv --reuid=$seat_uid --regid=$seat_uid --clear-groups \
+        /usr/bin/env -i PATH=/usr/bin HOME=/tmp/home WINEPREFIX=/tmp/prefix WINEDEBUG=-all \
+        WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=" DISPLAY= QT_QPA_PLATFORM=offscreen "$@"
+}
+# One wineserver for every step; wineboot brings up its services, the HID bus among them.
+as_seat_user $wineserver -p </dev/null >/dev/null 2>&1
+mark wineserver
+as_seat_user $wine wineboot </dev/null >/dev/null 2>&1
+mark wine-ready
+
+step=0
+while read -r program arguments; do
+    step=$((step + 1))
+    echo "lumaro-vm: step $step: $program"
+    case "$program" in
+        # Run from a copy: a large executable (the static Qt one, 41 MB) mapped straight from the
+        # share dies at start-up (an access violation at a null address near its entry); the copy runs.
+        *.exe) cp $host$program $host/tmp/step.exe; as_seat_user $wine /tmp/step.exe $arguments ;;
+        *) as_seat_user $program $arguments ;;
+    esac > /tmp-step$step.out 2> /tmp-step$step.err </dev/null
+    echo "step-rc $step $?" >> /tmp-step$step.out
+    mark step-$step
+done < /steps
+
+echo "lumaro-vm: stopping the gadget"
+kill -TERM $gadget_pid
+wait $gadget_pid
+gadget_rc=$?
+mark end
+
+{
+    echo "vm-begin"
+    echo "vm-kernel $(uname -r)"
+    cat /tmp-hidraw
+    for i in $(seq 1 $step); do
+        cat /tmp-step$i.out
+        sed "s/^/step-stderr $i /" /tmp-step$i.err
+    done
+    echo "gadget-rc $gadget_rc"
+    cat $host/tmp/gadget.txt
+    sed 's/^/gadget-stderr /' $host/tmp/gadget.err
+    cat $times
+    echo "vm-end"
+} > /dev/ttyS1
+echo "lumaro-vm: done"
+poweroff -f

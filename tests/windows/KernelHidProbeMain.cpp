@@ -1,0 +1,80 @@
+// A first look at a real USB HID device through the Windows HID code under wine: lists every
+// interface the SetupAPI walk finds, opens the controller's bootloader among them, asks it for its
+// info and reads the answer with the bounded read. Prints what it saw; exits 0 when the answer
+// came back as the bootloader's.
+//
+// Only for the kernel test's virtual machine, where the controller is an emulated USB gadget.
+
+#include "BootloaderProtocol.h"
+#include "HidAccessWindows.h"
+
+#include <chrono>
+#include <cstdio>
+
+namespace {
+
+void printHex(const char* tag, const std::uint8_t* bytes, std::size_t size)
+{
+    std::printf("%s", tag);
+    for (std::size_t i = 0; i < size; ++i)
+        std::printf("%s%02X", i ? "" : " ", bytes[i]);
+    std::printf("\n");
+}
+
+} // namespace
+
+int main()
+{
+    HidAccessWindows hid;
+    const HidGuid hidClass = hid.getHidGuid();
+    HidHandle controller = nullptr;
+    for (std::uint32_t index = 0;; ++index) {
+        const HidHandle handle = hid.openInterface(hidClass, index);
+        if (!handle)
+            break;
+        HidAttributes attributes;
+        const bool known = hid.getAttributes(handle, &attributes);
+        std::printf("probe-interface %u %s %04X:%04X\n", unsigned(index),
+                    handle == INVALID_HID_HANDLE ? "unopenable" : "open", attributes.vendorId,
+                    attributes.productId);
+        if (known && !controller
+            && hidIdWord(attributes.vendorId, attributes.productId) == BOOTLOADER_MODE_ID_WORD) {
+            controller = handle;
+            continue;
+        }
+        hid.closeHandle(handle);
+    }
+    if (!controller) {
+        std::printf("probe-error no bootloader among the interfaces\n");
+        return 1;
+    }
+
+    std::uint8_t report[kReportSize] = {};
+    writeCommandHeader(report, CMD_GET_INFO);
+    std::uint32_t transferred = 0;
+    const bool written = hid.writeReport(controller, report, &transferred);
+    std::printf("probe-write %d bytes %u\n", written ? 1 : 0, unsigned(transferred));
+
+    std::uint8_t reply[kReportSize] = {};
+    const auto start = std::chrono::steady_clock::now();
+    const bool read = written && hid.readReport(controller, reply, &transferred);
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
+    std::printf("probe-read %d bytes %u ms %lld\n", read ? 1 : 0, unsigned(transferred),
+                static_cast<long long>(elapsed.count()));
+    printHex("probe-reply", reply, sizeof reply);
+
+    // Nothing was asked: this read has nothing to return and must give up within its bound.
+    const auto idleStart = std::chrono::steady_clock::now();
+    const bool idleRead = hid.readReport(controller, reply, &transferred);
+    const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - idleStart);
+    std::printf("probe-idle-read %d ms %lld\n", idleRead ? 1 : 0,
+                static_cast<long long>(idle.count()));
+    hid.closeHandle(controller);
+
+    return read && reply[0] == 0 && reply[2] == CMD_GET_INFO
+            && infoReplyIdentifier(reply) == BOOTLOADER_ID && !idleRead
+        ? 0
+        : 1;
+}
