@@ -4,30 +4,20 @@
 // window showed, every report it wrote, every report and string request the device received, and
 // the device's flash; this test checks them against the image and the flashing order.
 
-#include "FirmwareImage.h"
+#include "FlashingModel.h"
 #include "HidAccessLinux.h"
+#include "KernelRunResults.h"
 #include "TestSupport.h"
 
-#include <QElapsedTimer>
-#include <QFile>
-#include <QProcess>
 #include <QTest>
 
-#include <array>
 #include <vector>
 
 namespace {
 
-using Report = std::array<std::uint8_t, 64>;
+using Report = FlashingModel::Report;
 
 constexpr int g_runner_deadline_ms = 200000;
-
-Report toReport(const QByteArray& bytes)
-{
-    Report report{};
-    std::copy(bytes.begin(), bytes.begin() + std::min<int>(bytes.size(), 64), report.begin());
-    return report;
-}
 
 } // namespace
 
@@ -47,77 +37,25 @@ private slots:
     void udevRuleOpensTheControllerOnly();
 
 private:
-    // The rest of the first line that starts with `tag` and a space.
-    QString value(const QString& tag) const;
-    // The hex payload of every line that starts with `tag`, in order.
-    QList<QByteArray> hexLines(const QString& tag) const;
-    QStringList linesStartingWith(const QString& tag) const;
+    QString value(const QString& tag) const { return m_results.value(tag); }
+    QStringList linesStartingWith(const QString& tag) const
+    {
+        return m_results.linesStartingWith(tag);
+    }
+    QList<QByteArray> hexLines(const QString& tag) const { return m_results.hexLines(tag); }
 
-    QStringList m_lines;
-    QString m_console;
+    KernelRunResults m_results;
 };
 
 void TestKernelUsbUpdate::initTestCase()
 {
-    QProcess runner;
-    runner.setProcessChannelMode(QProcess::MergedChannels);
-    QElapsedTimer clock;
-    clock.start();
-    runner.start(QStringLiteral("sh"),
-                 {QStringLiteral(LUMARO_KERNEL_RUNNER), QStringLiteral(LUMARO_KERNEL_WORK_DIR),
-                  QStringLiteral(LUMARO_OFFSCREEN_PLUGIN), QStringLiteral(LUMARO_UDEV_RULE),
-                  QStringLiteral(LUMARO_GADGET),
-                  QStringLiteral(LUMARO_DRIVER), QStringLiteral(LUMARO_PROBE)});
-    QVERIFY2(runner.waitForFinished(g_runner_deadline_ms), "the kernel test runner did not end");
-    const QString runnerOutput = QString::fromLocal8Bit(runner.readAll());
-    qInfo("kernel test: initramfs and VM took %.1f s; %s", clock.elapsed() / 1000.0,
-          qPrintable(runnerOutput.trimmed()));
-
-    QFile console(QStringLiteral(LUMARO_KERNEL_WORK_DIR "/console.log"));
-    if (console.open(QIODevice::ReadOnly))
-        m_console = QString::fromUtf8(console.readAll());
-    QFile results(QStringLiteral(LUMARO_KERNEL_WORK_DIR "/results.txt"));
-    if (results.open(QIODevice::ReadOnly)) {
-        const QString text = QString::fromUtf8(results.readAll()).remove(QLatin1Char('\r'));
-        m_lines = text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    }
-    const bool complete = !m_lines.isEmpty() && m_lines.first() == QLatin1String("vm-begin")
-        && m_lines.last() == QLatin1String("vm-end");
-    if (runner.exitCode() != 0 || !complete) {
-        qWarning("runner output:\n%s\nVM console:\n%s\nresults:\n%s", qPrintable(runnerOutput),
-                 qPrintable(m_console), qPrintable(m_lines.mid(0, 60).join(QLatin1Char('\n'))));
-    }
-    QCOMPARE(runner.exitCode(), 0);
-    QVERIFY2(complete, "the VM did not report a complete run");
-}
-
-QString TestKernelUsbUpdate::value(const QString& tag) const
-{
-    const QString prefix = tag + QLatin1Char(' ');
-    for (const QString& line : m_lines) {
-        if (line.startsWith(prefix))
-            return line.mid(prefix.size());
-    }
-    return QString();
-}
-
-QStringList TestKernelUsbUpdate::linesStartingWith(const QString& tag) const
-{
-    const QString prefix = tag + QLatin1Char(' ');
-    QStringList found;
-    for (const QString& line : m_lines) {
-        if (line.startsWith(prefix))
-            found << line.mid(prefix.size());
-    }
-    return found;
-}
-
-QList<QByteArray> TestKernelUsbUpdate::hexLines(const QString& tag) const
-{
-    QList<QByteArray> payloads;
-    for (const QString& line : linesStartingWith(tag))
-        payloads << QByteArray::fromHex(line.section(QLatin1Char(' '), -1).toLatin1());
-    return payloads;
+    const QString failure = m_results.run(
+        QStringLiteral(LUMARO_KERNEL_RUNNER),
+        {QStringLiteral(LUMARO_KERNEL_WORK_DIR), QStringLiteral(LUMARO_OFFSCREEN_PLUGIN),
+         QStringLiteral(LUMARO_UDEV_RULE), QStringLiteral(LUMARO_GADGET),
+         QStringLiteral(LUMARO_DRIVER), QStringLiteral(LUMARO_PROBE)},
+        QStringLiteral(LUMARO_KERNEL_WORK_DIR), g_runner_deadline_ms);
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
 }
 
 void TestKernelUsbUpdate::virtualMachineRanTheWholeScenario()
@@ -127,10 +65,10 @@ void TestKernelUsbUpdate::virtualMachineRanTheWholeScenario()
     if (value(QStringLiteral("driver-rc")) != QLatin1String("0"))
         qWarning("driver stderr:\n%s", qPrintable(linesStartingWith(QStringLiteral("driver-stderr")).join('\n')));
     QCOMPARE(value(QStringLiteral("driver-rc")), QStringLiteral("0"));
-    QVERIFY(m_lines.contains(QStringLiteral("driver-end")));
+    QVERIFY(m_results.contains(QStringLiteral("driver-end")));
     QCOMPARE(value(QStringLiteral("gadget-rc")), QStringLiteral("0"));
     QCOMPARE(value(QStringLiteral("gadget-served")), QStringLiteral("1"));
-    QVERIFY(m_lines.contains(QStringLiteral("gadget-end")));
+    QVERIFY(m_results.contains(QStringLiteral("gadget-end")));
     QCOMPARE(linesStartingWith(QStringLiteral("gadget-stderr")), QStringList());
 }
 
@@ -178,83 +116,30 @@ void TestKernelUsbUpdate::everyWrittenReportReachedTheDeviceUnchanged()
 
 void TestKernelUsbUpdate::reportsFollowTheFlashingOrder()
 {
-    std::vector<Report> received;
-    for (const QByteArray& bytes : hexLines(QStringLiteral("report")))
-        received.push_back(toReport(bytes));
+    const std::vector<Report> received = m_results.receivedReports();
 
     // Discovery passes ask for the version before the click and, from the polling thread's queued
     // signals, after the flash; the flashing itself opens with one more. Count those ahead of the
     // first CMD_SET_PAGE.
-    const auto isSetPage = [](const Report& r) {
-        return r[0] == 0xA5 && r[1] == 0xE3 && r[2] == 0x5A && r[3] == 0x1C;
-    };
-    const auto firstSetPage = std::find_if(received.begin(), received.end(), isSetPage);
-    QVERIFY(firstSetPage != received.end());
-    const std::size_t leadingInfos = static_cast<std::size_t>(firstSetPage - received.begin());
+    const std::vector<std::size_t> runStarts = FlashingModel::runStarts(received);
+    QCOMPARE(int(runStarts.size()), 1);
+    const std::size_t leadingInfos = runStarts.front();
     QVERIFY2(leadingInfos >= 2, "a discovery pass's info request and the flashing's own");
-    constexpr std::size_t flashReports = 680; // 681 writes of a run, less its info request
-    QVERIFY(received.size() >= leadingInfos + flashReports);
-    const std::size_t trailingInfos = received.size() - leadingInfos - flashReports;
+    QVERIFY(received.size() >= leadingInfos + FlashingModel::kRunReports);
+    const std::size_t trailingInfos = received.size() - leadingInfos - FlashingModel::kRunReports;
 
-    // The output buffer as the window keeps it: zeros, then the switch's string data at its
-    // start; every command rewrites only its own bytes.
-    std::array<std::uint8_t, 65> buffer{};
+    // The output buffer as the window keeps it: zeros, then the switch's string data at its start.
     const QStringList strings = linesStartingWith(QStringLiteral("string 254 18"));
     QCOMPARE(strings.size(), 1);
     const QByteArray switchData = QByteArray::fromHex(strings[0].section(' ', -1).toLatin1());
-    std::copy(switchData.begin(), switchData.end(), buffer.begin());
+    FlashingModel model(std::vector<std::uint8_t>(switchData.begin(), switchData.end()));
+    for (std::size_t i = 0; i < leadingInfos; ++i)
+        model.info();
+    model.run();
+    for (std::size_t i = 0; i < trailingInfos; ++i)
+        model.info();
 
-    std::vector<Report> expected;
-    const auto send = [&] {
-        Report r;
-        std::copy(buffer.begin() + 1, buffer.end(), r.begin());
-        expected.push_back(r);
-    };
-    const auto command = [&](std::uint8_t code) {
-        buffer[0] = 0;
-        buffer[1] = 0xA5;
-        buffer[2] = code;
-        buffer[3] = 0x5A;
-        buffer[4] = static_cast<std::uint8_t>(0xFF - code);
-    };
-    const auto pageCommand = [&](std::uint8_t code, std::uint32_t page, std::uint8_t last) {
-        command(code);
-        const std::uint32_t address = page * 512;
-        for (int i = 0; i < 4; ++i)
-            buffer[5 + i] = static_cast<std::uint8_t>(address >> (8 * i));
-        buffer[9] = last;
-        send();
-    };
-    const auto chunks = [&](std::uint32_t page) {
-        for (std::uint32_t j = 0; j < 8; ++j) {
-            std::copy_n(g_firmware_image + page * 512 + j * 64, 64, buffer.begin() + 1);
-            send();
-        }
-    };
-    const auto writeAndVerify = [&](std::uint32_t page) {
-        pageCommand(0xE3, page, static_cast<std::uint8_t>(page));
-        chunks(page);
-        command(0xE4);
-        send();
-        pageCommand(0xE5, page, 0x01);
-    };
-
-    for (std::size_t i = 0; i < leadingInfos; ++i) {
-        command(0xE1);
-        send();
-    }
-    pageCommand(0xE3, 16, 16);
-    chunks(16);
-    for (std::uint32_t page = 0; page <= 60; ++page) {
-        if (page != 16)
-            writeAndVerify(page);
-    }
-    writeAndVerify(16);
-    for (std::size_t i = 0; i < trailingInfos; ++i) {
-        command(0xE1);
-        send();
-    }
-
+    const std::vector<Report>& expected = model.received();
     QCOMPARE(expected.size(), received.size());
     for (std::size_t i = 0; i < expected.size(); ++i) {
         if (expected[i] != received[i]) {
@@ -272,21 +157,8 @@ void TestKernelUsbUpdate::reportsFollowTheFlashingOrder()
 
 void TestKernelUsbUpdate::everyCommandGotItsReply()
 {
-    // Chunks and pings go unanswered; every other command is answered once, and the window read
-    // each answer.
-    int commandsWithReply = 0;
-    int pending = 0;
-    for (const QByteArray& report : hexLines(QStringLiteral("report"))) {
-        if (pending > 0) {
-            --pending;
-            continue;
-        }
-        const std::uint8_t code = static_cast<std::uint8_t>(report[1]);
-        if (code == 0xE3)
-            pending = 8;
-        if (code == 0xE1 || code == 0xE3 || code == 0xE4 || code == 0xE5)
-            ++commandsWithReply;
-    }
+    // Every command but the chunks is answered once, and the window read each answer.
+    const int commandsWithReply = FlashingModel::commandsWithReply(m_results.receivedReports());
     QCOMPARE(value(QStringLiteral("gadget-replies")).toInt(), commandsWithReply);
     QCOMPARE(value(QStringLiteral("driver-transfers")).section(' ', 5, 5).toInt(),
              commandsWithReply);
@@ -295,17 +167,8 @@ void TestKernelUsbUpdate::everyCommandGotItsReply()
 
 void TestKernelUsbUpdate::flashHoldsTheImage()
 {
-    QByteArray flash;
-    for (const QByteArray& line : hexLines(QStringLiteral("flash")))
-        flash += line;
-    QCOMPARE(flash.size(), int(FIRMWARE_IMAGE_SIZE));
-    for (std::size_t page = 0; page < FIRMWARE_PAGE_COUNT; ++page) {
-        const QByteArray written = flash.mid(int(page * FIRMWARE_PAGE_SIZE), FIRMWARE_PAGE_SIZE);
-        const QByteArray image(reinterpret_cast<const char*>(g_firmware_image)
-                                   + page * FIRMWARE_PAGE_SIZE,
-                               FIRMWARE_PAGE_SIZE);
-        QVERIFY2(written == image, qPrintable(QStringLiteral("page %1 differs").arg(page)));
-    }
+    const QString difference = m_results.flashDifference();
+    QVERIFY2(difference.isEmpty(), qPrintable(difference));
     // Valid again, with the embedded version: page 16 went in last.
     QCOMPARE(value(QStringLiteral("gadget-version")), QStringLiteral("0117"));
 }

@@ -1,0 +1,110 @@
+#include "KernelRunResults.h"
+
+#include "FirmwareImage.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+
+#include <algorithm>
+
+QString KernelRunResults::run(const QString& script, const QStringList& arguments,
+                              const QString& workDir, int deadlineMs)
+{
+    QProcess runner;
+    runner.setProcessChannelMode(QProcess::MergedChannels);
+    QElapsedTimer clock;
+    clock.start();
+    runner.start(QStringLiteral("sh"), QStringList{script} + arguments);
+    const bool ended = runner.waitForFinished(deadlineMs);
+    const QString output = QString::fromLocal8Bit(runner.readAll()).trimmed();
+    qInfo("kernel test: initramfs and VM took %.1f s; %s", clock.elapsed() / 1000.0,
+          qPrintable(output));
+
+    QFile results(workDir + QStringLiteral("/results.txt"));
+    if (results.open(QIODevice::ReadOnly)) {
+        const QString text = QString::fromUtf8(results.readAll()).remove(QLatin1Char('\r'));
+        m_lines = text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+    const bool complete = !m_lines.isEmpty() && m_lines.first() == QLatin1String("vm-begin")
+        && m_lines.last() == QLatin1String("vm-end");
+    if (ended && runner.exitCode() == 0 && complete)
+        return QString();
+
+    QFile console(workDir + QStringLiteral("/console.log"));
+    const QString consoleText =
+        console.open(QIODevice::ReadOnly) ? QString::fromUtf8(console.readAll()) : QString();
+    return QStringLiteral("runner %1 (exit %2), VM report %3\nrunner output:\n%4\nVM console:\n%5\n"
+                          "results:\n%6")
+        .arg(ended ? "ended" : "did not end")
+        .arg(runner.exitCode())
+        .arg(complete ? "complete" : "incomplete")
+        .arg(output, consoleText.right(6000), m_lines.mid(0, 60).join(QLatin1Char('\n')));
+}
+
+QString KernelRunResults::value(const QString& tag) const
+{
+    const QStringList found = linesStartingWith(tag);
+    return found.isEmpty() ? QString() : found.first();
+}
+
+QStringList KernelRunResults::linesStartingWith(const QString& tag) const
+{
+    const QString prefix = tag + QLatin1Char(' ');
+    QStringList found;
+    for (const QString& line : m_lines) {
+        if (line.startsWith(prefix))
+            found << line.mid(prefix.size());
+    }
+    return found;
+}
+
+QList<QByteArray> KernelRunResults::hexLines(const QString& tag) const
+{
+    QList<QByteArray> payloads;
+    for (const QString& line : linesStartingWith(tag))
+        payloads << QByteArray::fromHex(line.section(QLatin1Char(' '), -1).toLatin1());
+    return payloads;
+}
+
+std::vector<FlashingModel::Report> KernelRunResults::receivedReports(int attach) const
+{
+    std::vector<FlashingModel::Report> reports;
+    for (const QString& line : linesStartingWith(QStringLiteral("report"))) {
+        if (line.section(QLatin1Char(' '), 0, 0).toInt() < attach)
+            continue;
+        const QByteArray bytes = QByteArray::fromHex(line.section(QLatin1Char(' '), -1).toLatin1());
+        FlashingModel::Report report{};
+        std::copy_n(bytes.begin(), std::min<int>(bytes.size(), 64), report.begin());
+        reports.push_back(report);
+    }
+    return reports;
+}
+
+std::vector<qint64> KernelRunResults::receivedMicros(int attach) const
+{
+    std::vector<qint64> micros;
+    for (const QString& line : linesStartingWith(QStringLiteral("report"))) {
+        if (line.section(QLatin1Char(' '), 0, 0).toInt() >= attach)
+            micros.push_back(line.section(QLatin1Char(' '), 1, 1).toLongLong());
+    }
+    return micros;
+}
+
+QString KernelRunResults::flashDifference() const
+{
+    QByteArray flash;
+    for (const QByteArray& line : hexLines(QStringLiteral("flash")))
+        flash += line;
+    if (flash.size() != int(FIRMWARE_IMAGE_SIZE))
+        return QStringLiteral("the flash dump holds %1 bytes").arg(flash.size());
+    for (std::size_t page = 0; page < FIRMWARE_PAGE_COUNT; ++page) {
+        const QByteArray written = flash.mid(int(page * FIRMWARE_PAGE_SIZE), FIRMWARE_PAGE_SIZE);
+        const QByteArray image(reinterpret_cast<const char*>(g_firmware_image)
+                                   + page * FIRMWARE_PAGE_SIZE,
+                               FIRMWARE_PAGE_SIZE);
+        if (written != image)
+            return QStringLiteral("page %1 differs").arg(page);
+    }
+    return QString();
+}

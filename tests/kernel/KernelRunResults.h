@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+#include "FlashingModel.h"
+
+// What a kernel test's virtual machine reported: its runner script is started, and the lines the
+// VM wrote on its result port are read back, one "tag value..." per line.
+class KernelRunResults {
+public:
+    // Runs `sh <script> <arguments>` and reads <workDir>/results.txt. Empty when the VM reported
+    // a complete run; otherwise what went wrong, with the runner's output and the VM's console.
+    QString run(const QString& script, const QStringList& arguments, const QString& workDir,
+                int deadlineMs);
+
+    // The rest of the first line that starts with `tag` and a space.
+    QString value(const QString& tag) const;
+    QStringList linesStartingWith(const QString& tag) const;
+    // The hex payload (the last field) of every line that starts with `tag`, in order.
+    QList<QByteArray> hexLines(const QString& tag) const;
+    bool contains(const QString& line) const { return m_lines.contains(line); }
+
+    // The device's received reports ("report <attach> <microseconds> <hex>"), from attach
+    // `attach` on (1 is the first).
+    std::vector<FlashingModel::Report> receivedReports(int attach = 1) const;
+    // Microseconds at which each of those arrived.
+    std::vector<qint64> receivedMicros(int attach = 1) const;
+
+    // Empty when the device's flash ("flash <hex>" lines) holds the embedded image; otherwise
+    // what differs.
+    QString flashDifference() const;
+
+private:
+    QStringList m_lines;
+};
