@@ -1,11 +1,18 @@
-// The updater window on the real Linux HID stack, inside the test's virtual machine: discovery
-// passes until the gadget has been switched into its bootloader and found there, a click on
-// Update, then the event loop until the finish indicator shows. Prints what it saw and every
-// report it wrote; exits 0 when the window ended on Finish.
+// The updater window on the platform's real HID stack (hidraw and libusb on Linux, SetupAPI under
+// wine), inside the test's virtual machine: discovery passes until the controller's bootloader
+// has been found (switching it there first when it starts in game mode), a click on Update, then
+// the event loop until the finish indicator shows. Prints what it saw and every report it wrote;
+// exits 0 when the window ended on Finish.
+//
+//   lumaro-kernel-driver [faults]
+//
+// With `faults` the device is expected to fall silent in the first run and to be unplugged in the
+// second (see the gadget's options); the window must end each run, offer the update again, and
+// finish the third.
 
 #include "CFindDeviceThread.h"
 #include "ForwardingHidAccess.h"
-#include "HidAccessLinux.h"
+#include "PlatformHidAccess.h"
 #include "Widget.h"
 
 #include <QApplication>
@@ -16,11 +23,13 @@
 #include <QTest>
 
 #include <cstdio>
+#include <cstring>
+#include <memory>
 
 namespace {
 
 constexpr qint64 g_discovery_deadline_ms = 20000;
-constexpr qint64 g_flash_deadline_ms = 60000;
+constexpr qint64 g_flash_deadline_ms = 120000;
 // Long enough for the polling thread to run a pass or two after the flash.
 constexpr int g_settle_ms = 1200;
 
@@ -32,47 +41,110 @@ void printReport(const char* tag, const std::uint8_t* bytes, std::size_t size)
     std::printf("\n");
 }
 
+class Driver {
+public:
+    Driver(Widget& window, ForwardingHidAccess& hid)
+        : m_window(window), m_hid(hid), m_update(window.findChild<QPushButton*>("UpdateBtn")),
+          m_finish(window.findChild<QPushButton*>("Finish"))
+    {
+    }
+
+    bool hasForm() const { return m_update && m_finish; }
+
+    // Passes of its own until one finds the bootloader (or, with `present` false, until one
+    // finds none); prints how many passes that took.
+    bool discover(const char* tag, bool present = true)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        int passes = 0;
+        bool found = !present;
+        while (found != present && clock.elapsed() < g_discovery_deadline_ms) {
+            ++passes;
+            found = m_window._Open_Update_device();
+            if (found != present)
+                QTest::qWait(100);
+        }
+        std::printf("%s found %d passes %d ms %lld\n", tag, found ? 1 : 0, passes,
+                    static_cast<long long>(clock.elapsed()));
+        return found == present;
+    }
+
+    // Clicks Update and waits until the run ends: on Finish, or on the first failed transfer.
+    void runUntilEnd(const char* tag)
+    {
+        const int failuresBefore = failures();
+        QElapsedTimer clock;
+        clock.start();
+        QTest::mouseClick(m_update, Qt::LeftButton);
+        while (!m_finish->isVisible() && failures() == failuresBefore
+               && clock.elapsed() < g_flash_deadline_ms)
+            QTest::qWait(20);
+        std::printf("%s ms %lld failed-writes %d failed-reads %d last-failed-read-ms %lld\n", tag,
+                    static_cast<long long>(clock.elapsed()), m_hid.failedWrites(),
+                    m_hid.failedReads(), static_cast<long long>(m_hid.lastFailedReadMs()));
+    }
+
+    // Whether the polling thread's passes bring the Update button back within `deadline` ms.
+    void waitForOffer(const char* tag, qint64 deadline)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (!m_update->isVisible() && clock.elapsed() < deadline)
+            QTest::qWait(20);
+        std::printf("%s offered %d ms %lld\n", tag, m_update->isVisible() ? 1 : 0,
+                    static_cast<long long>(clock.elapsed()));
+    }
+
+private:
+    int failures() const { return m_hid.failedReads() + m_hid.failedWrites(); }
+
+    Widget& m_window;
+    ForwardingHidAccess& m_hid;
+    QPushButton* m_update;
+    QPushButton* m_finish;
+};
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    // Each line as it happens: a run cut short by the VM's watchdog still shows how far it got.
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
     QApplication app(argc, argv);
-    HidAccessLinux linuxHid;
-    ForwardingHidAccess hid(linuxHid);
+    const bool faults = argc > 1 && std::strcmp(argv[1], "faults") == 0;
+    const std::unique_ptr<HidAccess> platformHid = createPlatformHidAccess();
+    ForwardingHidAccess hid(*platformHid);
     Widget window(&hid);
     window.show();
 
+    Driver driver(window, hid);
     auto* update = window.findChild<QPushButton*>("UpdateBtn");
     auto* finish = window.findChild<QPushButton*>("Finish");
     auto* progress = window.findChild<QProgressBar*>("m_update_progress");
-    if (!update || !finish || !progress) {
+    if (!driver.hasForm() || !progress) {
         std::printf("driver-error form widgets missing\n");
         return 3;
     }
 
-    QElapsedTimer clock;
-    clock.start();
-    int passes = 0;
-    bool found = false;
-    while (!found && clock.elapsed() < g_discovery_deadline_ms) {
-        ++passes;
-        found = window._Open_Update_device();
-        if (!found)
-            QTest::qWait(100);
-    }
-    std::printf("driver-discovery found %d passes %d ms %lld\n", found ? 1 : 0, passes,
-                static_cast<long long>(clock.elapsed()));
+    bool found = driver.discover("driver-discovery");
     std::printf("driver-string-requests %d\n", hid.stringRequests());
     std::printf("driver-offered update %d finish %d\n", update->isVisible() ? 1 : 0,
                 finish->isVisible() ? 1 : 0);
+    if (found && faults) {
+        // The device drops one reply: the bounded read gives the window back, the next pass offers
+        // the update again.
+        driver.runUntilEnd("driver-silent-run");
+        driver.waitForOffer("driver-silent-after", 10000);
+        // The device leaves mid-page: transfers fail, passes find nothing until it is back.
+        driver.runUntilEnd("driver-unplug-run");
+        found = driver.discover("driver-unplug-gone", false)
+            && driver.discover("driver-unplug-back") && update->isVisible();
+    }
 
     bool finished = false;
     if (found && update->isVisible()) {
-        clock.restart();
-        QTest::mouseClick(update, Qt::LeftButton);
-        while (!finish->isVisible() && clock.elapsed() < g_flash_deadline_ms)
-            QTest::qWait(20);
-        std::printf("driver-flash ms %lld\n", static_cast<long long>(clock.elapsed()));
+        driver.runUntilEnd("driver-flash");
         QTest::qWait(g_settle_ms);
         finished = finish->isVisible() && !update->isVisible() && window.updateFinished();
     }

@@ -1,6 +1,7 @@
 #include "ForwardingHidAccess.h"
 
 #include <algorithm>
+#include <chrono>
 
 ForwardingHidAccess::ForwardingHidAccess(HidAccess& target) : m_target(target)
 {
@@ -45,8 +46,16 @@ bool ForwardingHidAccess::writeReport(HidHandle handle, const std::uint8_t* repo
 bool ForwardingHidAccess::readReport(HidHandle handle, std::uint8_t* report,
                                      std::uint32_t* bytesRead)
 {
+    const auto start = std::chrono::steady_clock::now();
     const bool read = m_target.readReport(handle, report, bytesRead);
-    ++(read ? m_successful_reads : m_failed_reads);
+    if (read) {
+        ++m_successful_reads;
+    } else {
+        ++m_failed_reads;
+        m_last_failed_read_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                    std::chrono::steady_clock::now() - start)
+                                    .count();
+    }
     return read;
 }
 

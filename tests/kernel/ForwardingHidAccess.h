@@ -32,6 +32,8 @@ public:
     int failedWrites() const { return m_failed_writes; }
     int successfulReads() const { return m_successful_reads; }
     int failedReads() const { return m_failed_reads; }
+    // How long the last failed read held the caller; -1 before any.
+    long long lastFailedReadMs() const { return m_last_failed_read_ms; }
     int stringRequests() const { return m_string_requests; }
 
 private:
@@ -40,5 +42,6 @@ private:
     int m_failed_writes = 0;
     int m_successful_reads = 0;
     int m_failed_reads = 0;
+    long long m_last_failed_read_ms = -1;
     int m_string_requests = 0;
 };
