@@ -28,7 +28,7 @@
 
 namespace {
 
-constexpr qint64 g_discovery_deadline_ms = 20000;
+constexpr qint64 g_discovery_deadline_ms = 60000;
 constexpr qint64 g_flash_deadline_ms = 120000;
 // Long enough for the polling thread to run a pass or two after the flash.
 constexpr int g_settle_ms = 1200;
@@ -138,8 +138,10 @@ int main(int argc, char** argv)
         driver.waitForOffer("driver-silent-after", 10000);
         // The device leaves mid-page: transfers fail, passes find nothing until it is back.
         driver.runUntilEnd("driver-unplug-run");
-        found = driver.discover("driver-unplug-gone", false)
-            && driver.discover("driver-unplug-back") && update->isVisible();
+        found = driver.discover("driver-unplug-gone", false);
+        // The VM plugs the device back in when the window has seen it gone.
+        std::printf("driver-wants-replug\n");
+        found = found && driver.discover("driver-unplug-back") && update->isVisible();
     }
 
     bool finished = false;

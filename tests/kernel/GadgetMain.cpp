@@ -5,7 +5,7 @@
 //                     [unplug-at=RUN:REPORT]
 //
 // `bootloader` starts it in its bootloader (firmware 1.16 still installed); for the faults see
-// UsbHidGadget::Faults.
+// UsbHidGadget::Faults. An unplugged device comes back on SIGUSR2.
 
 #include "UsbHidGadget.h"
 #include "VirtualController.h"
@@ -18,6 +18,7 @@
 namespace {
 
 std::atomic<bool> g_stop{false};
+std::atomic<bool> g_come_back{false};
 
 void requestStop(int)
 {
@@ -26,6 +27,11 @@ void requestStop(int)
 
 void interruptIo(int)
 {
+}
+
+void comeBack(int)
+{
+    g_come_back = true;
 }
 
 bool parseFaultPoint(const char* option, const char* name, UsbHidGadget::FaultPoint* point)
@@ -49,6 +55,7 @@ int main(int argc, char** argv)
 {
     VirtualController controller;
     UsbHidGadget::Faults faults;
+    faults.comeBack = &g_come_back;
     for (int i = 3; i < argc; ++i) {
         const char* option = argv[i];
         if (std::strcmp(option, "bootloader") == 0) {
@@ -73,6 +80,8 @@ int main(int argc, char** argv)
     sigaction(SIGINT, &action, nullptr);
     action.sa_handler = interruptIo;
     sigaction(SIGUSR1, &action, nullptr);
+    action.sa_handler = comeBack;
+    sigaction(SIGUSR2, &action, nullptr);
 
     UsbHidGadget gadget(controller, argv[1]);
     gadget.setFaults(faults);

@@ -193,7 +193,7 @@ bool UsbHidGadget::run(const std::atomic<bool>& stop)
         const ssize_t got = read(m_ep0, events, sizeof events);
         if (got < 0) {
             if (errno == EINTR) {
-                if (m_unplug_pending && !replug())
+                if (m_unplug_pending && !replug(stop))
                     return false;
                 continue;
             }
@@ -288,13 +288,19 @@ bool UsbHidGadget::restartIntoBootloader()
     return attach();
 }
 
-bool UsbHidGadget::replug()
+bool UsbHidGadget::replug(const std::atomic<bool>& stop)
 {
     closeEndpoints();
     close(m_ep0);
     m_ep0 = -1;
     m_unplug_pending = false;
-    usleep(m_faults.replugMs * 1000);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(m_faults.replugMs);
+    while (m_faults.comeBack ? !*m_faults.comeBack : std::chrono::steady_clock::now() < deadline) {
+        if (stop)
+            return true;
+        usleep(10 * 1000);
+    }
     // Power comes back: the bootloader starts afresh with whatever the flash now holds.
     m_controller.resetTransferState();
     return attach();

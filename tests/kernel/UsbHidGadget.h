@@ -45,8 +45,10 @@ public:
         // The reply to this report is never sent: the device falls silent for one command.
         FaultPoint silent;
         // The device leaves the bus right after this report and comes back, still in its
-        // bootloader and with its flash as it was, after replugMs.
+        // bootloader and with its flash as it was, once `comeBack` is set (or after replugMs
+        // when there is no flag to wait for).
         FaultPoint unplug;
+        const std::atomic<bool>* comeBack = nullptr;
         unsigned replugMs = 3000;
     };
 
@@ -78,7 +80,7 @@ private:
     bool answerString(std::uint8_t index, std::uint16_t length);
     bool configureEndpoints();
     bool restartIntoBootloader();
-    bool replug();
+    bool replug(const std::atomic<bool>& stop);
     void closeEndpoints();
     void serveReports();
     bool ackStatus();

@@ -86,10 +86,12 @@ chown -R $seat_uid:$seat_uid /prefix
 mkdir -p $host/tmp/prefix $host/tmp/home
 chown $seat_uid:$seat_uid $host/tmp/home
 mount --bind /prefix $host/tmp/prefix
+# wine hands a Windows program no QT_* variable; WINEQT_* reaches it as QT_*.
 as_seat_user() {
     chroot $host /usr/bin/setpriv --reuid=$seat_uid --regid=$seat_uid --clear-groups \
         /usr/bin/env -i PATH=/usr/bin HOME=/tmp/home WINEPREFIX=/tmp/prefix WINEDEBUG=-all \
-        WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=" DISPLAY= QT_QPA_PLATFORM=offscreen "$@"
+        WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=" DISPLAY= QT_QPA_PLATFORM=offscreen \
+        WINEQT_QPA_PLATFORM=offscreen "$@"
 }
 # One wineserver for every step; wineboot brings up its services, the HID bus among them.
 as_seat_user $wineserver -p </dev/null >/dev/null 2>&1
@@ -101,6 +103,12 @@ step=0
 while read -r program arguments; do
     step=$((step + 1))
     echo "lumaro-vm: step $step: $program"
+    # A driver that unplugged the device asks for it back once it has seen it gone.
+    (
+        until grep -q '^driver-wants-replug' /tmp-step$step.out 2>/dev/null; do sleep 0.2; done
+        kill -USR2 $gadget_pid
+    ) &
+    replugger=$!
     case "$program" in
         # Run from a copy: a large executable (the static Qt one, 41 MB) mapped straight from the
         # share dies at start-up (an access violation at a null address near its entry); the copy runs.
@@ -108,6 +116,7 @@ while read -r program arguments; do
         *) as_seat_user $program $arguments ;;
     esac > /tmp-step$step.out 2> /tmp-step$step.err </dev/null
     echo "step-rc $step $?" >> /tmp-step$step.out
+    kill $replugger 2>/dev/null
     mark step-$step
 done < /steps
 
