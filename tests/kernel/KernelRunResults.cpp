@@ -1,6 +1,7 @@
 #include "KernelRunResults.h"
 
 #include "FirmwareImage.h"
+#include "TestSupport.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -105,6 +106,23 @@ QString KernelRunResults::flashDifference() const
                                FIRMWARE_PAGE_SIZE);
         if (written != image)
             return QStringLiteral("page %1 differs").arg(page);
+    }
+    return QString();
+}
+
+QString reportDifference(const std::vector<FlashingModel::Report>& expected,
+                         const std::vector<FlashingModel::Report>& received)
+{
+    if (expected.size() != received.size())
+        return QStringLiteral("%1 reports expected, %2 received").arg(expected.size()).arg(received.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        if (expected[i] != received[i]) {
+            return QStringLiteral("report %1 of %2 differs:\n expected %3\n received %4")
+                .arg(i)
+                .arg(received.size())
+                .arg(QString::fromLatin1(hexBytes(expected[i].data(), 64)),
+                     QString::fromLatin1(hexBytes(received[i].data(), 64)));
+        }
     }
     return QString();
 }

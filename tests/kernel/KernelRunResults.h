@@ -38,3 +38,7 @@ public:
 private:
     QStringList m_lines;
 };
+
+// Empty when `received` is `expected`; otherwise the first report that differs, in hex.
+QString reportDifference(const std::vector<FlashingModel::Report>& expected,
+                         const std::vector<FlashingModel::Report>& received);

@@ -139,17 +139,8 @@ void TestKernelUsbUpdate::reportsFollowTheFlashingOrder()
     for (std::size_t i = 0; i < trailingInfos; ++i)
         model.info();
 
-    const std::vector<Report>& expected = model.received();
-    QCOMPARE(expected.size(), received.size());
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        if (expected[i] != received[i]) {
-            QFAIL(qPrintable(QStringLiteral("report %1 of %2 differs:\n expected %3\n received %4")
-                                 .arg(i)
-                                 .arg(received.size())
-                                 .arg(QString::fromLatin1(hexBytes(expected[i].data(), 64)))
-                                 .arg(QString::fromLatin1(hexBytes(received[i].data(), 64)))));
-        }
-    }
+    const QString difference = reportDifference(model.received(), received);
+    QVERIFY2(difference.isEmpty(), qPrintable(difference));
     qInfo("reports: %zu version requests before the flash (one of them the flashing's own), "
           "680 flashing reports, %zu version requests after",
           leadingInfos, trailingInfos);
