@@ -1,11 +1,12 @@
 // The controller on the far side of the kernel's USB stack: serves the gadget until SIGTERM, then
 // writes what crossed the bus and what its flash holds.
 //
-//   lumaro-usb-gadget <gadgetfs directory> <result file> [bootloader] [silent-at=RUN:REPORT]
-//                     [unplug-at=RUN:REPORT]
+//   lumaro-usb-gadget <gadgetfs directory> <result file> [bootloader] [stays-behind]
+//                     [silent-at=RUN:REPORT] [unplug-at=RUN:REPORT]
 //
-// `bootloader` starts it in its bootloader (firmware 1.16 still installed); for the faults see
-// UsbHidGadget::Faults. An unplugged device comes back on SIGUSR2.
+// `bootloader` starts it in its bootloader (firmware 1.16 still installed); `stays-behind` makes a
+// completed write install 1.16 again, so that every run is offered the update (for timing runs).
+// For the faults see UsbHidGadget::Faults. An unplugged device comes back on SIGUSR2.
 
 #include "UsbHidGadget.h"
 #include "VirtualController.h"
@@ -60,6 +61,8 @@ int main(int argc, char** argv)
         const char* option = argv[i];
         if (std::strcmp(option, "bootloader") == 0) {
             controller.setMode(VirtualController::Mode::Bootloader);
+        } else if (std::strcmp(option, "stays-behind") == 0) {
+            controller.setWrittenVersion(0x0116);
         } else if (!parseFaultPoint(option, "silent-at=", &faults.silent)
                    && !parseFaultPoint(option, "unplug-at=", &faults.unplug)) {
             argc = 0;
@@ -67,7 +70,7 @@ int main(int argc, char** argv)
     }
     if (argc < 3) {
         std::fprintf(stderr,
-                     "usage: %s <gadgetfs directory> <result file> [bootloader] "
+                     "usage: %s <gadgetfs directory> <result file> [bootloader] [stays-behind] "
                      "[silent-at=RUN:REPORT] [unplug-at=RUN:REPORT]\n",
                      argv[0]);
         return 2;

@@ -182,6 +182,7 @@ void TestWineKernelUpdate::lastRunExchangedEveryReport()
     const std::vector<Report> afterReplug = m_results.receivedReports(2);
     const std::size_t replugAt = m_received.size() - afterReplug.size();
     QVERIFY(m_run_starts.back() > replugAt);
+    QVERIFY(m_run_starts.back() + FlashingModel::kRunReports <= m_received.size());
     const std::size_t first = m_run_starts.back() - 1;
     const std::vector<Report> run(m_received.begin() + std::ptrdiff_t(first),
                                   m_received.begin() + std::ptrdiff_t(m_run_starts.back()

@@ -7,7 +7,8 @@
 #   run-wine-kernel-test.sh <work dir> <udev rule> <gadget> "<gadget options>" <step>...
 #
 # A step is a program path and its arguments in one word list; a .exe runs under wine. Leaves
-# <work dir>/console.log and <work dir>/results.txt.
+# <work dir>/console.log and <work dir>/results.txt. The VM powers off after LUMARO_VM_LIMIT
+# seconds (260).
 set -eu
 
 work=$1
@@ -76,9 +77,10 @@ echo $modules > "$root/lib/modules/order"
 
 echo "run-wine-kernel-test: kernel $kernel"
 status=0
-timeout -k 5 280 qemu-system-x86_64 -accel tcg -m 1024 -smp 1 -no-reboot -nic none \
+limit=${LUMARO_VM_LIMIT:-260}
+timeout -k 5 $((limit + 20)) qemu-system-x86_64 -accel tcg -m 1024 -smp 1 -no-reboot -nic none \
     -display none -monitor none -serial "file:$work/console.log" -serial "file:$work/results.txt" \
     -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
     -kernel "/boot/vmlinuz-$kernel" -initrd "$work/initramfs.cpio.gz" \
-    -append "console=ttyS0 quiet loglevel=4 panic=-1 lumaro.limit=260" < /dev/null || status=$?
+    -append "console=ttyS0 quiet loglevel=4 panic=-1 lumaro.limit=$limit" < /dev/null || status=$?
 exit $status
