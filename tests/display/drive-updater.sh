@@ -26,11 +26,12 @@ done
 [[ $expect == update || $expect == no-controller ]] && [[ -n $shots && -d $pictures && $# -gt 0 ]] \
     || { echo "usage: drive-updater.sh --expect update|no-controller --shots DIR --pictures DIR -- COMMAND..." >&2; exit 2; }
 
-readonly total_seconds=240
+readonly total_seconds=${LUMARO_DRIVE_SECONDS:-240}
 started=$(date +%s%N)
 mkdir -p "$shots/refs"
 rm -f "$shots"/*.png
 program_pid="" xvfb_pid="" last_shot=""
+unset DISPLAY
 
 elapsed_ms() { echo $((($(date +%s%N) - started) / 1000000)); }
 note() { printf '[%6d ms] %s\n' "$(elapsed_ms)" "$*"; }
@@ -43,7 +44,11 @@ cleanup() {
 trap cleanup EXIT
 
 fail() {
-    [[ -n $last_shot ]] && cp "$last_shot" "$shots/last.png"
+    # The screen as it is now: a hung program or a message box shows there.
+    if [[ -n ${DISPLAY:-} ]]; then
+        xwd -root -silent 2>/dev/null | convert xwd:- "$shots/last.png" 2>/dev/null
+    fi
+    [[ -s $shots/last.png || -z $last_shot ]] || cp "$last_shot" "$shots/last.png"
     note "FAIL: $*"
     [[ -s $shots/program.log ]] && { echo "--- program output:"; tail -n 20 "$shots/program.log"; }
     exit 1
