@@ -115,7 +115,7 @@ int main(int argc, char** argv)
     const bool faults = argc > 1 && std::strcmp(argv[1], "faults") == 0;
     const std::unique_ptr<HidAccess> platformHid = createPlatformHidAccess();
     ForwardingHidAccess hid(*platformHid);
-    Widget window(&hid);
+    Widget window(hid);
     window.show();
 
     Driver driver(window, hid);

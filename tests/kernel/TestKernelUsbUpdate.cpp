@@ -128,11 +128,13 @@ void TestKernelUsbUpdate::reportsFollowTheFlashingOrder()
     QVERIFY(received.size() >= leadingInfos + FlashingModel::kRunReports);
     const std::size_t trailingInfos = received.size() - leadingInfos - FlashingModel::kRunReports;
 
-    // The output buffer as the window keeps it: zeros, then the switch's string data at its start.
+    // The output buffer as the window keeps it: zeros, then the text of the switch's last string
+    // descriptor (behind its two-byte header) at its start.
     const QStringList strings = linesStartingWith(QStringLiteral("string 254 18"));
     QCOMPARE(strings.size(), 1);
     const QByteArray switchData = QByteArray::fromHex(strings[0].section(' ', -1).toLatin1());
-    FlashingModel model(std::vector<std::uint8_t>(switchData.begin(), switchData.end()));
+    QVERIFY(switchData.size() > 2);
+    FlashingModel model(std::vector<std::uint8_t>(switchData.begin() + 2, switchData.end()));
     for (std::size_t i = 0; i < leadingInfos; ++i)
         model.info();
     model.run();

@@ -1,14 +1,17 @@
-// Linked with app/lumaro-updater.rc: the program file's icon as Explorer finds it.
+// The program file's icon as Explorer finds it: in this test's own resources (linked with
+// app/lumaro-updater.rc), or in the module named on the command line, loaded as a resource file.
 
 #include "WinTestHarness.h"
 
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
 
 namespace {
 
 const WORD g_us_english = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+HMODULE g_module = nullptr;
 
 #pragma pack(push, 2)
 struct GroupIconHeader {
@@ -37,20 +40,20 @@ BOOL CALLBACK countName(HMODULE, LPCWSTR, LPWSTR, LONG_PTR count)
 void testOneGroupIconNamedIdiIcon1()
 {
     int groups = 0;
-    EnumResourceNamesW(nullptr, RT_GROUP_ICON, countName, reinterpret_cast<LONG_PTR>(&groups));
+    EnumResourceNamesW(g_module, RT_GROUP_ICON, countName, reinterpret_cast<LONG_PTR>(&groups));
     WT_CHECK_EQ(groups, 1);
     WT_CHECK_EQ(g_us_english, 1033);
-    WT_CHECK(FindResourceExW(nullptr, RT_GROUP_ICON, L"IDI_ICON1", g_us_english) != nullptr);
+    WT_CHECK(FindResourceExW(g_module, RT_GROUP_ICON, L"IDI_ICON1", g_us_english) != nullptr);
 }
 
 void testIconIsOne152By152ImageAt32Bits()
 {
-    const HRSRC groupResource = FindResourceExW(nullptr, RT_GROUP_ICON, L"IDI_ICON1", g_us_english);
+    const HRSRC groupResource = FindResourceExW(g_module, RT_GROUP_ICON, L"IDI_ICON1", g_us_english);
     WT_CHECK(groupResource != nullptr);
     if (groupResource == nullptr)
         return;
-    const DWORD groupSize = SizeofResource(nullptr, groupResource);
-    const auto* group = static_cast<const BYTE*>(LockResource(LoadResource(nullptr, groupResource)));
+    const DWORD groupSize = SizeofResource(g_module, groupResource);
+    const auto* group = static_cast<const BYTE*>(LockResource(LoadResource(g_module, groupResource)));
     WT_CHECK_EQ(groupSize, static_cast<DWORD>(sizeof(GroupIconHeader) + sizeof(GroupIconEntry)));
     if (group == nullptr || groupSize < sizeof(GroupIconHeader) + sizeof(GroupIconEntry))
         return;
@@ -69,13 +72,13 @@ void testIconIsOne152By152ImageAt32Bits()
     WT_CHECK_EQ(entry.id, 1);
 
     const HRSRC imageResource =
-        FindResourceExW(nullptr, RT_ICON, MAKEINTRESOURCEW(entry.id), g_us_english);
+        FindResourceExW(g_module, RT_ICON, MAKEINTRESOURCEW(entry.id), g_us_english);
     WT_CHECK(imageResource != nullptr);
     if (imageResource == nullptr)
         return;
-    WT_CHECK_EQ(SizeofResource(nullptr, imageResource), entry.bytesInResource);
+    WT_CHECK_EQ(SizeofResource(g_module, imageResource), entry.bytesInResource);
     const auto* image =
-        static_cast<const BYTE*>(LockResource(LoadResource(nullptr, imageResource)));
+        static_cast<const BYTE*>(LockResource(LoadResource(g_module, imageResource)));
     WT_CHECK(image != nullptr);
     if (image == nullptr)
         return;
@@ -89,8 +92,17 @@ void testIconIsOne152By152ImageAt32Bits()
 
 } // namespace
 
-int main()
+int main(int argc, char** argv)
 {
+    if (argc > 1) {
+        // Mapped for its resources only: nothing of it runs, and its imports are not loaded.
+        g_module = LoadLibraryExA(argv[1], nullptr,
+                                  LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+        if (g_module == nullptr) {
+            std::printf("cannot load %s as a resource file (error %lu)\n", argv[1], GetLastError());
+            return 1;
+        }
+    }
     const wintest::Case cases[] = {
         {"one group icon named IDI_ICON1 in language 1033", testOneGroupIconNamedIdiIcon1},
         {"icon is one 152x152 image at 32 bits", testIconIsOne152By152ImageAt32Bits},
