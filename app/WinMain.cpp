@@ -1,5 +1,7 @@
 #include "WinMain.h"
 
+// The program's main function. The program's Windows build names it otherwise (see
+// app/CMakeLists.txt), so that MinGW's start-up code comes here first as MSVC's does.
 int main(int argc, char* argv[]);
 
 int runWithWindowsCommandLine(const wchar_t* commandLine, MainFunction mainFunction,
@@ -32,7 +34,6 @@ int runWithWindowsCommandLine(const wchar_t* commandLine, MainFunction mainFunct
 }
 
 // The GUI subsystem's entry gets no argument vector; build one for Qt from the UTF-16 line.
-// MinGW's start-up code calls main directly and never reaches this; MSVC's calls it.
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
     return runWithWindowsCommandLine(GetCommandLineW(), main);

@@ -44,7 +44,9 @@ void TestShutdown::closingLeavesNoCrashAtExit()
     QFETCH(int, finished);
 
     QProcess probe;
-    probe.start(QStringLiteral(LUMARO_SHUTDOWN_PROBE), {scenario, QString::number(lingerMs)});
+    // Text mode: on Windows the probe's lines end in CR LF.
+    probe.start(QStringLiteral(LUMARO_SHUTDOWN_PROBE), {scenario, QString::number(lingerMs)},
+                QIODevice::ReadWrite | QIODevice::Text);
     QVERIFY2(probe.waitForFinished(60000), "the probe did not end");
     const QByteArray out = probe.readAllStandardOutput();
     const QByteArray err = probe.readAllStandardError();
