@@ -7,7 +7,7 @@
 
 std::unique_ptr<Widget> openWindowWithoutPolling(HidAccess& hid)
 {
-    auto window = std::make_unique<Widget>(&hid);
+    auto window = std::make_unique<Widget>(hid);
     CFindDeviceThread* polling = window->findDeviceThread();
     polling->m_stop_polling = true;
     polling->wait();

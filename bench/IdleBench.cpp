@@ -60,7 +60,7 @@ int runWindow(int argc, char** argv, const std::string& bus)
         hid = createPlatformHidAccess();
     else
         return 2;
-    Widget window(hid.get());
+    Widget window(*hid);
     if (!polling)
         window.findDeviceThread()->m_stop_polling = true;
     if (!hidden)

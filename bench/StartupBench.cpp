@@ -46,7 +46,7 @@ int runChild(int argc, char** argv, std::int64_t launched, const std::string& bu
     if (bus == "empty-bus")
         emptyBus = std::make_unique<VirtualHidAccess>();
     // The default window is the program's own: its build's HID access, polling from the start.
-    Widget window(emptyBus.get());
+    Widget window(*emptyBus);
     const std::int64_t windowMade = BenchClock::monotonicNanos();
     FirstPaintProbe probe;
     window.installEventFilter(&probe);

@@ -14,16 +14,20 @@ if(MINGW)
     add_link_options(-static)
 endif()
 
-# lumaro_import_qt_plugins(<target> <platform plugin>...)
+# lumaro_import_qt_plugins(<target> PLATFORMS <plugin>... [STYLES <plugin>...])
 # A static Qt links every plugin it has unless told otherwise. Link the given platform
-# integrations, the icon reader (the window icon is a .ico in the bundle) and nothing else: PNG is
-# built into Qt itself, and every widget the program shows is drawn by its style sheets.
+# integrations and styles, the icon reader (the window icon is a .ico in the bundle) and nothing
+# else: PNG is built into Qt itself.
 function(lumaro_import_qt_plugins target)
     if(NOT LUMARO_STATIC_QT)
         return()
     endif()
+    cmake_parse_arguments(P "" "" "PLATFORMS;STYLES" ${ARGN})
+    if(NOT P_STYLES)
+        set(P_STYLES "-")
+    endif()
     set_target_properties(${target} PROPERTIES
-        QT_PLUGINS_platforms "${ARGN}"
+        QT_PLUGINS_platforms "${P_PLATFORMS}"
         QT_PLUGINS_imageformats Qt5::QICOPlugin
-        QT_PLUGINS_styles "-")
+        QT_PLUGINS_styles "${P_STYLES}")
 endfunction()

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <thread>
+#include <vector>
 
 #include <unistd.h>
 
@@ -162,14 +163,18 @@ bool HidAccessLinux::getIndexedString(HidHandle handle, std::uint32_t stringInde
 
     // No interface is claimed: usbhid stays bound, and a standard request to the device needs
     // none.
+    // The device answers with a string descriptor; Windows' HID stack hands on only the text
+    // behind its two-byte header and leaves the rest of the buffer alone, and so does this.
     int transferred = LIBUSB_ERROR_IO;
     if (opened == LIBUSB_SUCCESS) {
+        std::vector<unsigned char> descriptor(bufferLength);
         transferred = libusb_control_transfer(
             usb, LIBUSB_ENDPOINT_IN | LIBUSB_REQUEST_TYPE_STANDARD | LIBUSB_RECIPIENT_DEVICE,
             LIBUSB_REQUEST_GET_DESCRIPTOR,
             static_cast<std::uint16_t>((LIBUSB_DT_STRING << 8) | stringIndex), g_us_english,
-            static_cast<unsigned char*>(buffer), static_cast<std::uint16_t>(bufferLength),
-            g_string_request_timeout_ms);
+            descriptor.data(), static_cast<std::uint16_t>(bufferLength), g_string_request_timeout_ms);
+        if (transferred > 2)
+            std::memcpy(buffer, descriptor.data() + 2, static_cast<std::size_t>(transferred) - 2);
         libusb_close(usb);
     } else if (opened == LIBUSB_ERROR_ACCESS) {
         noteOpenFailure(usbDeviceNode(location));

@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     g_application = new QApplication(*argc, *argv);
     g_bus = new FuzzedHidAccess;
-    g_window = new Widget(g_bus);
+    g_window = new Widget(*g_bus);
     // Passes run when the input says, not when the polling thread asks.
     CFindDeviceThread* polling = g_window->findDeviceThread();
     polling->m_stop_polling = true;

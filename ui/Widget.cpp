@@ -23,19 +23,21 @@ constexpr int kProgressMaximum = 62;
 } // namespace
 
 Widget::Widget(QWidget* parent)
-    : Widget(static_cast<HidAccess*>(nullptr), parent)
+    : Widget(createHidAccess(g_firmware_is_stand_in), nullptr, parent)
 {
 }
 
-Widget::Widget(HidAccess* hid, QWidget* parent)
+Widget::Widget(HidAccess& hid, QWidget* parent)
+    : Widget(nullptr, &hid, parent)
+{
+}
+
+Widget::Widget(std::unique_ptr<HidAccess> ownedHid, HidAccess* hid, QWidget* parent)
     : BaseWindow(parent)
     , m_ui(new WidgetForm)
-    , m_hid(hid)
+    , m_owned_hid(std::move(ownedHid))
+    , m_hid(hid ? hid : m_owned_hid.get())
 {
-    if (!m_hid) {
-        m_owned_hid = createHidAccess(g_firmware_is_stand_in);
-        m_hid = m_owned_hid.get();
-    }
 
     m_ui->setupUi(this);
     setWindowIcon(QIcon(QStringLiteral(":/image/res/logo.ico")));

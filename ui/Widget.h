@@ -25,8 +25,9 @@ public:
     // Talks to the HID stack this build is meant for: the built-in virtual controller when the
     // firmware image is a stand-in, the platform's otherwise.
     explicit Widget(QWidget* parent = nullptr);
-    // Talks to `hid`, which must outlive the window.
-    explicit Widget(HidAccess* hid, QWidget* parent = nullptr);
+    // Talks to `hid`, which must outlive the window. A reference, so that a null parent written
+    // as nullptr or 0 can only mean the constructor above.
+    explicit Widget(HidAccess& hid, QWidget* parent = nullptr);
     ~Widget() override;
 
     void _Switch_To_Bootloader();
@@ -49,6 +50,7 @@ public slots:
     void _Find_Device();
 
 private:
+    Widget(std::unique_ptr<HidAccess> ownedHid, HidAccess* hid, QWidget* parent);
     void clearDeviceState();
     bool sendReport();
     bool readReply(std::uint32_t* bytesRead);

@@ -17,7 +17,7 @@ FaultRig::FaultRig(std::uint32_t readTimeoutMs)
     g_device_version = 0;
     g_bootloader_id = 0;
 
-    window = std::make_unique<ProbedWidget>(&bus);
+    window = std::make_unique<ProbedWidget>(bus);
     CFindDeviceThread* polling = window->findDeviceThread();
     polling->m_stop_polling = true;
     polling->wait();

@@ -39,7 +39,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     HidAccessLinux linuxHid;
     ForwardingHidAccess hid(linuxHid);
-    Widget window(&hid);
+    Widget window(hid);
     window.show();
 
     auto* update = window.findChild<QPushButton*>("UpdateBtn");

@@ -196,13 +196,15 @@ void TestKernelUsbUpdate::reportsFollowTheFlashingOrder()
     QVERIFY(received.size() >= leadingInfos + flashReports);
     const std::size_t trailingInfos = received.size() - leadingInfos - flashReports;
 
-    // The output buffer as the window keeps it: zeros, then the switch's string data at its
-    // start; every command rewrites only its own bytes.
+    // The output buffer as the window keeps it: zeros, then the text of the switch's last string
+    // descriptor (behind its two-byte header) at its start; every command rewrites only its own
+    // bytes.
     std::array<std::uint8_t, 65> buffer{};
     const QStringList strings = linesStartingWith(QStringLiteral("string 254 18"));
     QCOMPARE(strings.size(), 1);
     const QByteArray switchData = QByteArray::fromHex(strings[0].section(' ', -1).toLatin1());
-    std::copy(switchData.begin(), switchData.end(), buffer.begin());
+    QVERIFY(switchData.size() > 2);
+    std::copy(switchData.begin() + 2, switchData.end(), buffer.begin());
 
     std::vector<Report> expected;
     const auto send = [&] {

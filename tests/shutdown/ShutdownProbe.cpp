@@ -53,7 +53,7 @@ int main(int argc, char* argv[])
         controller.setInstalledVersion(0x0116);
 
         QApplication application(argc, argv);
-        Widget window(&bus);
+        Widget window(bus);
         window.show();
         auto* closeButton = window.findChild<QPushButton*>(QStringLiteral("ButtonClose"));
         auto* updateButton = window.findChild<QPushButton*>(QStringLiteral("UpdateBtn"));

@@ -411,7 +411,7 @@ void TestFlashing::standInImageNeverReachesHardware()
     bus.setRealSleeps(false);
     bus.setReadTimeoutMs(20);
     bus.addController().setMode(VirtualController::Mode::Bootloader);
-    Widget window(&bus);
+    Widget window(bus);
     window.findDeviceThread()->m_stop_polling = true;
     window.findDeviceThread()->wait();
     QCoreApplication::removePostedEvents(&window, QEvent::MetaCall);

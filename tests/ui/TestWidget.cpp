@@ -7,6 +7,9 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <cstddef>
+#include <type_traits>
+
 namespace {
 
 // Records whether the polling thread had been told to stop when the window received its close.
@@ -50,6 +53,7 @@ private slots:
     void acceptedClickShowsAnEmptyBarAndStartsAThread();
     void titleBarCloseClosesFirstThenStopsPollingAndExitsWithZero();
     void otherCloseEndsTheLoopWithoutStoppingPolling();
+    void nullParentWrittenEitherWayMeansTheProgramsWindow();
 };
 
 void TestWidget::metaObjectLayout()
@@ -213,7 +217,7 @@ void TestWidget::titleBarCloseClosesFirstThenStopsPollingAndExitsWithZero()
 {
     WindowRig rig;
     rig.bus.setRealSleeps(false);
-    Widget window(&rig.bus);
+    Widget window(rig.bus);
     CloseObserver observer(window);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -235,7 +239,7 @@ void TestWidget::otherCloseEndsTheLoopWithoutStoppingPolling()
 {
     WindowRig rig;
     rig.bus.setRealSleeps(false);
-    Widget window(&rig.bus);
+    Widget window(rig.bus);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     CFindDeviceThread* polling = window.findDeviceThread();
@@ -246,6 +250,20 @@ void TestWidget::otherCloseEndsTheLoopWithoutStoppingPolling()
     QVERIFY(!polling->m_stop_polling);
     polling->m_stop_polling = true;
     QVERIFY(polling->wait(1000));
+}
+
+// Both spellings of a null parent must pick the program's constructor; an overload that also
+// took them would make these lines ambiguous and stop the build.
+void TestWidget::nullParentWrittenEitherWayMeansTheProgramsWindow()
+{
+    static_assert(std::is_constructible_v<Widget, std::nullptr_t>);
+    static_assert(!std::is_constructible_v<Widget, HidAccess*>);
+    Widget fromNullptr(nullptr);
+    Widget fromZero(0);
+    for (Widget* window : {&fromNullptr, &fromZero}) {
+        QCOMPARE(window->parentWidget(), nullptr);
+        window->findDeviceThread()->m_stop_polling = true;
+    }
 }
 
 QTEST_MAIN(TestWidget)

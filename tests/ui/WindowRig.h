@@ -26,7 +26,7 @@ public:
 
     Widget& open()
     {
-        window = std::make_unique<Widget>(&bus);
+        window = std::make_unique<Widget>(bus);
         CFindDeviceThread* polling = window->findDeviceThread();
         polling->m_stop_polling = true;
         polling->wait();
