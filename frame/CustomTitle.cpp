@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFont>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMetaObject>
@@ -18,6 +19,7 @@
 #include <QRectF>
 #include <QSizePolicy>
 #include <QStringList>
+#include <QWindow>
 
 int g_roll_position = 0;
 
@@ -51,6 +53,11 @@ QString buttonStyleSheet()
         sheet += pieces.at(i);
     }
     return sheet;
+}
+
+bool compositorPlacesWindows()
+{
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
 }
 
 } // namespace
@@ -186,6 +193,14 @@ void CustomTitle::loadStyleSheet(const QString& sheetName)
 
 void CustomTitle::mousePressEvent(QMouseEvent* event)
 {
+    // A Wayland compositor places every window itself and ignores one that moves itself: there
+    // the press hands the drag to the compositor, which follows the pointer until the release.
+    if (compositorPlacesWindows()) {
+        if (QWindow* handle = parentWidget()->windowHandle())
+            handle->startSystemMove();
+        QWidget::mousePressEvent(event);
+        return;
+    }
     m_pressed = true;
     m_drag_origin = event->globalPos();
     QWidget::mousePressEvent(event);
