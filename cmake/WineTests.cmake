@@ -13,7 +13,9 @@ function(lumaro_run_under_wine)
         "DISPLAY="
         "LC_ALL=C.UTF-8"
         # wine hands Windows programs no QT_* variable of the host's; a WINE prefix passes one on.
-        "WINEQT_QPA_PLATFORM=offscreen")
+        "WINEQT_QPA_PLATFORM=offscreen"
+        # Without a console of its own a Qt program under wine keeps its test log to itself.
+        "WINEQT_FORCE_STDERR_LOGGING=1")
     # Tests belong to their folder, fixtures to the whole run: start the session once.
     get_property(session_defined GLOBAL PROPERTY LUMARO_WINE_SESSION_DEFINED)
     if(NOT session_defined)
