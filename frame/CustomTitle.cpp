@@ -20,6 +20,7 @@
 #include <QSizePolicy>
 #include <QStringList>
 #include <QWindow>
+#include <qpa/qwindowsysteminterface.h>
 
 int g_roll_position = 0;
 
@@ -196,9 +197,14 @@ void CustomTitle::mousePressEvent(QMouseEvent* event)
     // A Wayland compositor places every window itself and ignores one that moves itself: there
     // the press hands the drag to the compositor, which follows the pointer until the release.
     if (compositorPlacesWindows()) {
-        if (QWindow* handle = parentWidget()->windowHandle())
-            handle->startSystemMove();
         QWidget::mousePressEvent(event);
+        QWindow* handle = parentWidget()->windowHandle();
+        // The compositor keeps the release that ends its move, and Qt would go on taking the
+        // button as held (nothing under the pointer would light up): the release is given now.
+        if (handle && handle->startSystemMove())
+            QWindowSystemInterface::handleMouseEvent(handle, event->localPos(), event->screenPos(),
+                                                     event->buttons() & ~event->button(), event->button(),
+                                                     QEvent::MouseButtonRelease);
         return;
     }
     m_pressed = true;

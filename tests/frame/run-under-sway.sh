@@ -1,0 +1,74 @@
+#!/bin/sh
+# Runs a test program as a client of sway, a Wayland compositor, on its headless output. The test
+# brings its own pointer through the compositor's virtual-pointer protocol, so every motion and
+# button reaches the compositor whatever display the machine has; sway's IPC tells where windows
+# are.
+#
+#   run-under-sway.sh <program> [arguments...]
+#
+# Exits with 77 (skipped) when sway or Qt's Wayland platform plugin is missing, unless
+# LUMARO_RIGS_REQUIRED=1 (./check installs them), where a missing tool is a failure.
+set -eu
+
+missing() {
+    echo "run-under-sway: $1 missing (Debian package $2)"
+    [ "${LUMARO_RIGS_REQUIRED:-0}" = 1 ] && exit 1
+    echo "run-under-sway: skipped"
+    exit 77
+}
+command -v sway > /dev/null || missing sway sway
+command -v swaymsg > /dev/null || missing swaymsg sway
+[ -n "$(find /usr/lib/*/qt5/plugins/platforms -name 'libqwayland-generic.so' 2> /dev/null)" ] ||
+    missing "Qt's Wayland platform plugin" qtwayland5
+
+runtime=$(mktemp -d)
+sway=
+stop() {
+    [ -z "$sway" ] || kill "$sway" 2> /dev/null || true
+    wait
+    rm -rf "$runtime"
+}
+trap stop EXIT
+
+# The output's size is what the test's pointer spans; floating windows, as on a stacking desktop,
+# are placed and moved by the compositor alone.
+cat > "$runtime/config" << 'CONFIG'
+output HEADLESS-1 resolution 1280x800 position 0 0
+xwayland disable
+default_border none
+default_floating_border none
+for_window [app_id=".*"] floating enable
+for_window [title=".*"] floating enable
+CONFIG
+mkdir -m 700 "$runtime/xdg"
+
+# sway refuses to run as root; there it runs as nobody, and the test, as root, still reaches its
+# sockets.
+as_user=
+if [ "$(id -u)" -eq 0 ]; then
+    chown nobody "$runtime/xdg"
+    chmod 755 "$runtime"
+    chmod 644 "$runtime/config"
+    as_user="setpriv --reuid=nobody --regid=nogroup --clear-groups"
+fi
+XDG_RUNTIME_DIR="$runtime/xdg" WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman \
+    HOME="$runtime" $as_user sway --config "$runtime/config" > "$runtime/sway.log" 2>&1 &
+sway=$!
+tries=0
+until [ -S "$runtime/xdg/wayland-1" ] && ls "$runtime"/xdg/sway-ipc.*.sock > /dev/null 2>&1 ||
+      [ $tries -ge 100 ]; do
+    sleep 0.1
+    tries=$((tries + 1))
+done
+if ! [ -S "$runtime/xdg/wayland-1" ]; then
+    cat "$runtime/sway.log"
+    echo "run-under-sway: sway did not start"
+    exit 1
+fi
+
+SWAYSOCK=$(ls "$runtime"/xdg/sway-ipc.*.sock)
+export SWAYSOCK XDG_RUNTIME_DIR="$runtime/xdg" WAYLAND_DISPLAY=wayland-1 QT_QPA_PLATFORM=wayland
+status=0
+"$@" || status=$?
+[ $status -eq 0 ] || tail -n 20 "$runtime/sway.log"
+exit $status
