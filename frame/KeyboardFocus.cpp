@@ -39,8 +39,11 @@ bool KeyboardFocus::eventFilter(QObject* watched, QEvent* event)
     switch (event->type()) {
     case QEvent::KeyPress: {
         const auto* key = static_cast<QKeyEvent*>(event);
+        // Shift passes, as it does with Space and the mouse; the keypad's Enter carries a modifier
+        // of its own.
+        const Qt::KeyboardModifiers chords = Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
         if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && !key->isAutoRepeat()
-            && key->modifiers() == Qt::NoModifier) {
+            && !(key->modifiers() & chords)) {
             button->click();
             return true;
         }

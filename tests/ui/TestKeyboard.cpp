@@ -77,18 +77,22 @@ void TestKeyboard::pressingKeys_data()
 {
     QTest::addColumn<int>("installedVersion");
     QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
     QTest::addColumn<int>("threadsStarted");
-    QTest::newRow("Space on Update") << 0x116 << int(Qt::Key_Space) << 1;
-    QTest::newRow("Return on Update") << 0x116 << int(Qt::Key_Return) << 1;
-    QTest::newRow("Enter on Update") << 0x116 << int(Qt::Key_Enter) << 1;
-    QTest::newRow("Space on the finish indicator") << 0x117 << int(Qt::Key_Space) << 0;
-    QTest::newRow("Return on the finish indicator") << 0x117 << int(Qt::Key_Return) << 0;
+    QTest::newRow("Space on Update") << 0x116 << int(Qt::Key_Space) << 0 << 1;
+    QTest::newRow("Return on Update") << 0x116 << int(Qt::Key_Return) << 0 << 1;
+    QTest::newRow("keypad Enter on Update") << 0x116 << int(Qt::Key_Enter) << int(Qt::KeypadModifier) << 1;
+    QTest::newRow("Shift+Return on Update") << 0x116 << int(Qt::Key_Return) << int(Qt::ShiftModifier) << 1;
+    QTest::newRow("Ctrl+Return on Update") << 0x116 << int(Qt::Key_Return) << int(Qt::ControlModifier) << 0;
+    QTest::newRow("Space on the finish indicator") << 0x117 << int(Qt::Key_Space) << 0 << 0;
+    QTest::newRow("Return on the finish indicator") << 0x117 << int(Qt::Key_Return) << 0 << 0;
 }
 
 void TestKeyboard::pressingKeys()
 {
     QFETCH(int, installedVersion);
     QFETCH(int, key);
+    QFETCH(int, modifiers);
     QFETCH(int, threadsStarted);
     WindowRig rig;
     Widget& window = openShown(rig, installedVersion);
@@ -97,7 +101,7 @@ void TestKeyboard::pressingKeys()
     QCOMPARE(rig.updateThreadCount(), 0);
 
     QTest::keyClick(&window, Qt::Key_Tab);
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key(key));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
     QCOMPARE(rig.updateThreadCount(), threadsStarted);
     rig.deliverUpdateSignals();
     QVERIFY(window.isVisible());
