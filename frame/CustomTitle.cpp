@@ -147,7 +147,11 @@ void CustomTitle::setBackgroundColor(int r, int g, int b)
 void CustomTitle::setTitleIcon(const QString& filePath, QSize iconSize)
 {
     const QPixmap icon(filePath);
-    m_icon_label->setPixmap(icon.scaled(iconSize, Qt::IgnoreAspectRatio, Qt::FastTransformation));
+    // Scaled to the screen's pixels, so a scaled display does not stretch the small copy again.
+    const qreal ratio = m_icon_label->devicePixelRatioF();
+    QPixmap shown = icon.scaled(iconSize * ratio, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    shown.setDevicePixelRatio(ratio);
+    m_icon_label->setPixmap(shown);
 }
 
 void CustomTitle::setTitleContent(const QString& titleContent, int titleFontSize)

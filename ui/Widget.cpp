@@ -6,6 +6,7 @@
 #include "CustomTitle.h"
 #include "FirmwareImage.h"
 #include "HidAccessFactory.h"
+#include "KeyboardFocus.h"
 #include "WidgetForm.h"
 
 #include <QIcon>
@@ -58,6 +59,11 @@ Widget::Widget(std::unique_ptr<HidAccess> ownedHid, HidAccess* hid, QWidget* par
     m_title_bar->setTitleIcon(QStringLiteral(":/image/res/logo.png"), QSize(42, 36));
     m_title_bar->setTitleContent(QStringLiteral("QR5 Lumaro 1.17"), 12);
     m_title_bar->setTitleWidth(width());
+
+    // Update or the finish indicator (they share one place) first, then the bar's buttons.
+    new KeyboardFocus(this, {m_ui->UpdateBtn, m_ui->Finish,
+                             m_title_bar->findChild<QPushButton*>(QStringLiteral("ButtonMin")),
+                             m_title_bar->findChild<QPushButton*>(QStringLiteral("ButtonClose"))});
 }
 
 Widget::~Widget()

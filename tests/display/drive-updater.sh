@@ -4,19 +4,29 @@
 # through the title bar. Each state's screenshot is kept in the shots folder; on a failure the
 # last one is kept as last.png.
 #
-#   drive-updater.sh --expect update|no-controller --shots DIR --pictures DIR -- COMMAND...
+#   drive-updater.sh --expect update|no-controller [--scale PERCENT] [--keys] --shots DIR
+#                    --pictures DIR -- COMMAND...
 #
 # update:        the window must offer Update beside the controller picture; it is clicked and
 #                the finish indicator must follow.
 # no-controller: the window must show the start picture and no button, and keep doing so.
 # Either way the close button of the title bar must end the program with exit code 0.
-# LUMARO_DRIVE_CLEANUP, if set, is run at the end (e.g. to stop a wineserver).
+# --scale:       the display's scale, which the program must follow: the window is 575 x 575 times
+#                the scale (+-1 pixel) and every region is read at that scale. The display itself
+#                is 96 dpi; LUMARO_DRIVE_SETUP sets the scale the program reads.
+# --keys:        Update and close are pressed with Tab and Space alone, and each Tab must move the
+#                focus frame to the next control in order: Update, then (after the finish indicator
+#                took its place) minimise and close.
+# LUMARO_DRIVE_SETUP, if set, is run once the display is up and before the program starts (e.g. to
+# set Xft.dpi); LUMARO_DRIVE_CLEANUP, if set, is run at the end (e.g. to stop a wineserver).
 set -uo pipefail
 
-expect="" shots="" pictures=""
+expect="" shots="" pictures="" scale=100 keys=false
 while [[ $# -gt 0 ]]; do
     case "$1" in
         --expect) expect=$2; shift 2 ;;
+        --scale) scale=$2; shift 2 ;;
+        --keys) keys=true; shift ;;
         --shots) shots=$2; shift 2 ;;
         --pictures) pictures=$2; shift 2 ;;
         --) shift; break ;;
@@ -24,7 +34,8 @@ while [[ $# -gt 0 ]]; do
     esac
 done
 [[ $expect == update || $expect == no-controller ]] && [[ -n $shots && -d $pictures && $# -gt 0 ]] \
-    || { echo "usage: drive-updater.sh --expect update|no-controller --shots DIR --pictures DIR -- COMMAND..." >&2; exit 2; }
+    && [[ $scale =~ ^[1-9][0-9]*$ ]] \
+    || { echo "usage: drive-updater.sh --expect update|no-controller [--scale PERCENT] [--keys] --shots DIR --pictures DIR -- COMMAND..." >&2; exit 2; }
 
 readonly total_seconds=${LUMARO_DRIVE_SECONDS:-240}
 started=$(date +%s%N)
@@ -56,17 +67,21 @@ fail() {
 
 out_of_time() { [[ $(elapsed_ms) -gt $((total_seconds * 1000)) ]]; }
 
+# A length in the window's own pixels at the display's scale.
+px() { echo $((($1 * scale + 50) / 100)); }
+
 # The pictures as the window draws them: stretched to the widget and laid over its background.
 background='#F0F0F0'
 skins=(Update_Normal_1 Update_Focous_1 Update_Press_1 finish_normal finish_focous finish_press)
 for skin in "${skins[@]}"; do
-    convert "$pictures/$skin.png" -background "$background" -flatten -resize '210x90!' "$shots/refs/$skin.png"
+    convert "$pictures/$skin.png" -background "$background" -flatten -resize "$(px 210)x$(px 90)!" "$shots/refs/$skin.png"
 done
-convert "$pictures/QR5CTRL.png" -background "$background" -flatten -resize '300x240!' "$shots/refs/controller.png"
+convert "$pictures/QR5CTRL.png" -background "$background" -flatten -resize "$(px 300)x$(px 240)!" "$shots/refs/controller.png"
 
 xvfb_display_file=$shots/refs/display
 : >"$xvfb_display_file"
-Xvfb -displayfd 5 -nolisten tcp -screen 0 1024x768x24 5>"$xvfb_display_file" >/dev/null 2>&1 &
+# 96 dpi: a display at 100 %, whatever Xvfb assumes for its size.
+Xvfb -displayfd 5 -noreset -nolisten tcp -dpi 96 -screen 0 1800x1800x24 5>"$xvfb_display_file" >/dev/null 2>&1 &
 xvfb_pid=$!
 until [[ -s $xvfb_display_file ]]; do
     kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb did not start"
@@ -74,15 +89,18 @@ until [[ -s $xvfb_display_file ]]; do
 done
 export DISPLAY=:$(head -n 1 "$xvfb_display_file")
 note "display $DISPLAY"
+if [[ -n ${LUMARO_DRIVE_SETUP:-} ]]; then
+    sh -c "$LUMARO_DRIVE_SETUP" >"$shots/setup.log" 2>&1 || fail "set-up failed: $(tail -n 3 "$shots/setup.log")"
+fi
 
 timeout -k 5 "$total_seconds" "$@" >"$shots/program.log" 2>&1 &
 program_pid=$!
 
-# Sets score to the mean absolute difference (0..1) between a region of the window and a
-# reference picture.
+# Sets score to the mean absolute difference (0..1) between a region of the window, given in
+# device-independent pixels, and a reference picture.
 difference() { # shot x y w h reference
     local crop=$shots/refs/crop.png
-    convert "$1" -crop "$4x$5+$((win_x + $2))+$((win_y + $3))" +repage "$crop"
+    convert "$1" -crop "$(px "$4")x$(px "$5")+$((win_x + $(px "$2")))+$((win_y + $(px "$3")))" +repage "$crop"
     score=$(compare -metric MAE "$crop" "$6" null: 2>&1 | sed -n 's/.*(\([0-9.e+-]*\)).*/\1/p')
     [[ -n $score ]] || fail "could not compare a region with $6"
 }
@@ -116,8 +134,12 @@ until [[ -n $window ]]; do
     [[ -n $window ]] || sleep 0.2
 done
 eval "$(xdotool getwindowgeometry --shell "$window" | sed 's/^/win_/' | tr 'A-Z' 'a-z')"
-[[ $win_width == 575 && $win_height == 575 ]] || fail "the window is ${win_width}x${win_height}, not 575x575"
-note "window shown at $win_x,$win_y, 575x575"
+size=$(px 575)
+for side in "$win_width" "$win_height"; do
+    [[ $side -ge $((size - 1)) && $side -le $((size + 1)) ]] \
+        || fail "the window is ${win_width}x${win_height}, not ${size}x${size} (575 at ${scale} %)"
+done
+note "window shown at $win_x,$win_y, ${win_width}x${win_height} at ${scale} %"
 
 wait_for() { # description condition...
     local description=$1
@@ -133,15 +155,59 @@ wait_for() { # description condition...
 # A person's click: the pointer arrives, rests, presses and lets go. A press and release sent in
 # one instant with no movement before them can be lost by the toolkit.
 click() {
-    xdotool mousemove $((win_x + $1)) $((win_y + $2))
+    xdotool mousemove $((win_x + $(px "$1"))) $((win_y + $(px "$2")))
     sleep 0.3
     xdotool mousedown 1
     sleep 0.1
     xdotool mouseup 1
 }
 
+# A press of Tab: the changes on screen must lie within the control that had focus and the one
+# that gets it (rectangles in device-independent pixels), and the latter must change: its frame.
+tab_to() { # name x y w h [previous x y w h]
+    local before=$last_shot name=$1
+    xdotool key Tab
+    sleep 0.5
+    shot "keys-$name"
+    local box=$(convert "$before" "$last_shot" -compose difference -composite -threshold 1% -format '%@' info:)
+    [[ $box =~ ^([0-9]+)x([0-9]+)\+([0-9]+)\+([0-9]+)$ ]] || fail "Tab to $name changed nothing on screen"
+    local w=${BASH_REMATCH[1]} h=${BASH_REMATCH[2]} x=$((BASH_REMATCH[3] - win_x)) y=$((BASH_REMATCH[4] - win_y))
+    local left=$2 top=$3 right=$(($2 + $4)) bottom=$(($3 + $5))
+    if [[ $# -gt 5 ]]; then
+        ((left = left < $6 ? left : $6, top = top < $7 ? top : $7))
+        ((right = right > $6 + $8 ? right : $6 + $8, bottom = bottom > $7 + $9 ? bottom : $7 + $9))
+    fi
+    left=$(px "$left") top=$(px "$top") right=$(px "$right") bottom=$(px "$bottom")
+    ((x >= left - 1 && y >= top - 1 && x + w <= right + 1 && y + h <= bottom + 1)) \
+        || fail "Tab to $name changed the screen at ${w}x${h}+${x}+${y}, outside the controls"
+    convert "$before" -crop "$(px "$4")x$(px "$5")+$((win_x + $(px "$2")))+$((win_y + $(px "$3")))" \
+        +repage "$shots/refs/unfocused.png"
+    difference "$last_shot" "$2" "$3" "$4" "$5" "$shots/refs/unfocused.png"
+    closer_than "$score" 0.005 && fail "Tab to $name: no focus frame there (difference $score)"
+    note "Tab: focus frame on $name (difference $score; changes within ${w}x${h}+${x}+${y})"
+}
+
 button=none picture=none
-if [[ $expect == update ]]; then
+if [[ $expect == update && $keys == true ]]; then
+    wait_for "Update button" eval '[[ $button == Update_Normal_1 && $picture == controller ]]'
+    # What a window manager does for a window that appears: give it the keyboard. The pointer
+    # rests on the picture, away from every control.
+    xdotool mousemove $((win_x + $(px 100))) $((win_y + $(px 500)))
+    xdotool windowfocus --sync "$window"
+    sleep 0.5
+    shot keys-0-start
+    read_window
+    [[ $button == Update_Normal_1 ]] || fail "before any key the Update button shows as $button"
+    tab_to 1-update 310 145 210 90
+    xdotool key space
+    pressed=$(elapsed_ms)
+    wait_for "finish indicator" eval '[[ $button == finish_* ]]'
+    cp "$last_shot" "$shots/keys-2-finished.png"
+    note "finish indicator ($button) $(($(elapsed_ms) - pressed)) ms after Space"
+    tab_to 3-minimise 495 0 40 40 310 145 210 90
+    tab_to 4-close 535 0 40 40 495 0 40 40
+    xdotool key space
+elif [[ $expect == update ]]; then
     wait_for "Update button" eval '[[ $button == Update_Normal_1 && $picture == controller ]]'
     cp "$last_shot" "$shots/1-update-offered.png"
     note "Update offered beside the controller picture"
@@ -160,7 +226,7 @@ else
     note "start picture and no button, after 3 s too"
 fi
 
-click 555 20
+$keys || click 555 20
 closed=$(elapsed_ms)
 while running; do
     [[ $(($(elapsed_ms) - closed)) -lt 20000 ]] || { shot after-close; fail "still running 20 s after the close button"; }
