@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <thread>
 
 namespace {
 
@@ -26,17 +25,8 @@ LeanHidBus::~LeanHidBus() = default;
 
 void LeanHidBus::setLatency(std::uint32_t reportMicros, std::uint32_t pageProgramMicros)
 {
-    m_report_micros = reportMicros;
+    m_latency.setReportMicros(reportMicros);
     m_controller.setPageProgramMicros(pageProgramMicros);
-}
-
-void LeanHidBus::waitForTransfer()
-{
-    if (m_report_micros == 0)
-        return;
-    const Clock::time_point start = Clock::now();
-    std::this_thread::sleep_until(std::max(start, m_busy_until) + std::chrono::microseconds(m_report_micros));
-    m_modelled_delay += Clock::now() - start;
 }
 
 HidGuid LeanHidBus::getHidGuid()
@@ -114,10 +104,7 @@ bool LeanHidBus::writeReport(HidHandle handle, const std::uint8_t* report,
     }
     const AllocationCounter::DeviceModel inDevice;
     const Clock::time_point start = Clock::now();
-    waitForTransfer();
-    m_controller.receiveOutputReport(report + 1);
-    if (m_controller.busyMicrosAfterLastReport() > 0)
-        m_busy_until = Clock::now() + std::chrono::microseconds(m_controller.busyMicrosAfterLastReport());
+    m_latency.transferTo(m_controller, report + 1);
     m_device_time += Clock::now() - start;
     *bytesWritten = static_cast<std::uint32_t>(kReportSize);
     return true;
@@ -133,9 +120,7 @@ bool LeanHidBus::readReport(HidHandle handle, std::uint8_t* report, std::uint32_
     const AllocationCounter::DeviceModel inDevice;
     const Clock::time_point start = Clock::now();
     std::uint8_t data[kReportDataSize];
-    if (m_controller.hasInputReport())
-        waitForTransfer();
-    const bool answered = m_controller.takeInputReport(data);
+    const bool answered = m_latency.transferFrom(m_controller, data);
     if (answered) {
         report[0] = 0;
         std::memcpy(report + 1, data, kReportDataSize);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "HidAccess.h"
+#include "LatencyModel.h"
 #include "VirtualController.h"
 
 #include <chrono>
@@ -17,12 +18,15 @@ public:
 
     VirtualController& controller() { return m_controller; }
 
-    // The latency model of VirtualHidAccess: every write and read to the controller takes
+    // The virtual bus's latency model: every write and read to the controller takes
     // `reportMicros` of real time, and a page program delays what follows it by
     // `pageProgramMicros`. Zero (the default) waits for nothing.
     void setLatency(std::uint32_t reportMicros, std::uint32_t pageProgramMicros);
     // Wall time measured inside those waits.
-    std::chrono::nanoseconds modelledDelay() const { return m_modelled_delay; }
+    std::chrono::nanoseconds modelledDelay() const
+    {
+        return std::chrono::nanoseconds(m_latency.modelledDelayNanos());
+    }
 
     int foreignOpens() const { return m_foreign_opens; }
     int controllerOpens() const { return m_controller_opens; }
@@ -47,8 +51,6 @@ public:
 private:
     // -1 for the controller, the foreign interface's index otherwise, -2 for no handle of ours.
     int interfaceOf(HidHandle handle) const;
-    // Waits out one report's transfer, after any page program still under way.
-    void waitForTransfer();
 
     int m_foreign_count;
     VirtualController m_controller;
@@ -57,7 +59,5 @@ private:
     int m_foreign_transfers = 0;
     int m_open_handles = 0;
     std::chrono::nanoseconds m_device_time{0};
-    std::uint32_t m_report_micros = 0;
-    std::chrono::nanoseconds m_modelled_delay{0};
-    std::chrono::steady_clock::time_point m_busy_until;
+    LatencyModel m_latency;
 };

@@ -1,11 +1,9 @@
 #include "HidAccessFactory.h"
 
+#include "HidAccess.h"
 #include "PlatformHidAccess.h"
-#include "VirtualHidAccess.h"
 
-std::unique_ptr<HidAccess> createHidAccess(bool firmwareIsStandIn)
+std::unique_ptr<HidAccess> createHidAccess()
 {
-    if (firmwareIsStandIn)
-        return VirtualHidAccess::createDemoBus();
     return createPlatformHidAccess();
 }

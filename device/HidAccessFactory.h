@@ -4,7 +4,7 @@
 
 class HidAccess;
 
-// The HID access the program runs with. A build that embeds the stand-in firmware image talks to
-// the built-in virtual controller and can never reach a physical one; a build with the vendor's
-// image talks to the platform's HID stack.
-std::unique_ptr<HidAccess> createHidAccess(bool firmwareIsStandIn);
+// The HID access the program runs with, fixed by the build: one that embeds the stand-in firmware
+// image defines this in the simulator and talks only to its virtual controller; one with the
+// vendor's image defines it here, on the platform's HID stack, and links no simulator at all.
+std::unique_ptr<HidAccess> createHidAccess();

@@ -24,7 +24,7 @@ constexpr int kProgressMaximum = 62;
 } // namespace
 
 Widget::Widget(QWidget* parent)
-    : Widget(createHidAccess(g_firmware_is_stand_in), nullptr, parent)
+    : Widget(createHidAccess(), nullptr, parent)
 {
 }
 

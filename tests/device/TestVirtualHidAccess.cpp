@@ -60,7 +60,7 @@ struct BootloaderBus {
     }
 };
 
-std::uint32_t idWord(VirtualHidAccess& bus, HidHandle handle)
+std::uint32_t idWord(HidAccess& bus, HidHandle handle)
 {
     HidAttributes attributes;
     if (!bus.getAttributes(handle, &attributes))
@@ -532,7 +532,7 @@ void TestVirtualHidAccess::unplugAndReplugKeepPosition()
 
 void TestVirtualHidAccess::demoBus()
 {
-    const std::unique_ptr<VirtualHidAccess> bus = VirtualHidAccess::createDemoBus();
+    const std::unique_ptr<VirtualHidBus> bus = VirtualHidBus::createDemoBus();
     const HidGuid guid = bus->getHidGuid();
     std::vector<std::uint32_t> ids;
     for (std::uint32_t index = 0;; ++index) {

@@ -1,51 +1,32 @@
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <vector>
 
-#include "HidAccess.h"
-#include "VirtualController.h"
+#include "VirtualHidBus.h"
 
-// A HID bus held in memory: foreign interfaces that must never be written, interfaces that cannot
-// be opened and virtual controllers, in index order. It models the time a report takes, counts
-// every handle and records every transfer, and injects faults at chosen transfer numbers, so that
-// the discovery pass and the flashing sequence can be tested and measured without hardware.
-class VirtualHidAccess : public HidAccess {
+// The virtual bus as tests and benchmarks drive it: on top of the simulator's bus it counts every
+// handle, records every transfer, holds keys, optionally skips real sleeps, and injects faults at
+// chosen transfer numbers, so that the discovery pass and the flashing sequence can be tested and
+// measured without hardware.
+class VirtualHidAccess : public VirtualHidBus {
 public:
     // An empty bus, no latency, real sleeps.
     VirtualHidAccess();
     ~VirtualHidAccess() override;
 
-    // The bus, in index order. Entries are appended.
-    // Opens and reports its ids; never answers and must never be written.
-    void addForeignInterface(std::uint16_t vid, std::uint16_t pid);
-    // openInterface gives INVALID_HID_HANDLE for it.
-    void addUnopenableInterface(std::uint16_t vid, std::uint16_t pid);
-    // Owned by the bus; appended now, plugged in.
-    VirtualController& addController();
-    // Unplug (its handles die, later indexes shift) or replug at the same position.
-    void setPlugged(VirtualController& controller, bool plugged);
-    bool isPlugged(const VirtualController& controller) const;
-    // Controllers on the bus, plugged or not, in the order they were added.
-    int controllerCount() const;
-    VirtualController& controller(int n);
-
-    // A program's default bus: two foreign interfaces and one controller in normal mode with
-    // firmware 1.16, 1 ms per report and 4 ms per page program.
-    static std::unique_ptr<VirtualHidAccess> createDemoBus();
+    using VirtualHidBus::addUnopenableInterface;
+    using VirtualHidBus::isPlugged;
+    using VirtualHidBus::setPlugged;
 
     // Keys
     void setKeyHeld(HidKey key, bool held);
     int keyQueries(HidKey key) const;
 
-    // Time. Every write and read costs `reportMicros`; a page program delays the reply that
-    // follows it by `pageProgramMicros` (applies to present and future controllers).
-    void setLatency(std::uint32_t reportMicros, std::uint32_t pageProgramMicros);
-    // The real wait of a read that gets no reply; kReportReadTimeoutMs by default.
-    void setReadTimeoutMs(std::uint32_t milliseconds);
+    // Time (see also setLatency).
+    using VirtualHidBus::setReadTimeoutMs;
     // Whether sleepMs really sleeps; true by default. sleptMs() adds up the requests either way.
     void setRealSleeps(bool real);
     std::uint64_t sleptMs() const;
@@ -97,17 +78,14 @@ public:
     void clearTrace();
 
     // Handles
-    // Open right now (INVALID_HID_HANDLE is never counted).
-    int openHandleCount() const;
+    using VirtualHidBus::openHandleCount;
     // Opens of interfaces that are not a controller.
     int foreignOpenCount() const;
     // Writes, reads and string requests to a non-controller: must stay 0.
     int foreignWriteCount() const;
 
     // HidAccess
-    HidGuid getHidGuid() override;
     HidHandle openInterface(const HidGuid& hidClass, std::uint32_t index) override;
-    bool getAttributes(HidHandle handle, HidAttributes* attributes) override;
     bool getIndexedString(HidHandle handle, std::uint32_t stringIndex, void* buffer,
                           std::uint32_t bufferLength) override;
     bool writeReport(HidHandle handle, const std::uint8_t* report,
@@ -116,15 +94,8 @@ public:
     void closeHandle(HidHandle handle) override;
     void sleepMs(std::uint32_t milliseconds) override;
     bool isKeyHeld(HidKey key) override;
-    bool reachesHardware() const override;
 
 private:
-    struct Interface;
-    struct OpenHandle {
-        int entry;
-        std::uint64_t attachment;
-        int position;
-    };
     enum class FaultKind { FailWrite, FailRead, NeverAnswer, Unplug, Garbage, FailString };
     struct Fault {
         FaultKind kind;
@@ -132,32 +103,15 @@ private:
         std::vector<std::uint8_t> bytes;
     };
 
-    int entryAtPosition(std::uint32_t position) const;
-    int entryOf(const VirtualController& controller) const;
-    // The interface behind a handle that is still attached, or nullptr.
-    Interface* liveInterface(HidHandle handle, const OpenHandle** open = nullptr);
-    void detach(Interface& interface);
     bool takeFault(FaultKind kind, int number, std::vector<std::uint8_t>* bytes = nullptr);
-    void waitModelled(std::chrono::steady_clock::time_point until);
     void record(Transfer::Kind kind, const std::uint8_t* bytes, std::size_t size, bool ok,
                 std::uint32_t length, int index);
-
-    std::vector<std::unique_ptr<Interface>> m_interfaces;
-    std::map<HidHandle, OpenHandle> m_handles;
-    std::uintptr_t m_next_handle = 0x1000;
-    std::uint64_t m_next_attachment = 1;
 
     std::map<HidKey, bool> m_keys_held;
     std::map<HidKey, int> m_key_queries;
 
-    std::uint32_t m_report_micros = 0;
-    std::uint32_t m_page_program_micros = 0;
-    std::uint32_t m_read_timeout_ms = kReportReadTimeoutMs;
     bool m_real_sleeps = true;
     std::uint64_t m_slept_ms = 0;
-    std::uint64_t m_modelled_delay_nanos = 0;
-    // The device cannot answer before this instant (a page is being programmed).
-    std::chrono::steady_clock::time_point m_busy_until;
 
     std::vector<Fault> m_faults;
     std::vector<Transfer> m_trace;
