@@ -1,0 +1,30 @@
+#pragma once
+
+#include "AccessibleTexts.h"
+
+#include <cstdint>
+
+class QProgressBar;
+class QPushButton;
+class QWidget;
+
+// Names the updater window's controls for assistive technology and keeps the window's description
+// in step with the state that its pictures show. Texts are set only when they change: each change
+// raises the event on which a screen reader speaks, so a discovery pass that finds what the last
+// one found stays silent. The progress bar announces its own value.
+class WindowAccessibility {
+public:
+    WindowAccessibility(QWidget& window, QPushButton& update, QProgressBar& progress, QPushButton& finish);
+
+    // To be called once the window's state has settled.
+    void refresh(bool deviceConnected, bool updateFinished, std::uint32_t installedVersion);
+
+    // What the form shows; built before the window is shown, so explicit hiding is what counts.
+    AccessibleTexts::WindowState state(bool deviceConnected, bool updateFinished) const;
+
+private:
+    QWidget& m_window;
+    QPushButton& m_update;
+    QProgressBar& m_progress;
+    QPushButton& m_finish;
+};
