@@ -121,13 +121,7 @@ def tree(node, depth=0):
 
 
 def find(node, role, name):
-    if node.getRole() == role and node.name == name:
-        return node
-    for i in range(node.childCount):
-        found = find(node.getChildAtIndex(i), role, name)
-        if found:
-            return found
-    return None
+    return pyatspi.findDescendant(node, lambda child: child.getRole() == role and child.name == name)
 
 
 def find_role(node, role):
