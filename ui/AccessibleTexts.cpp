@@ -54,13 +54,15 @@ QString AccessibleTexts::updateButtonDescription()
     return QStringLiteral("Writes firmware %1 to the controller.").arg(embeddedVersion());
 }
 
-QString AccessibleTexts::finishName(WindowState state)
+QString AccessibleTexts::finishName()
 {
-    return state == WindowState::Finished ? QStringLiteral("Update finished") : QStringLiteral("Up to date");
+    return QStringLiteral("Up to date");
 }
 
-QString AccessibleTexts::finishDescription()
+QString AccessibleTexts::finishDescription(WindowState state)
 {
+    if (state == WindowState::Finished)
+        return QStringLiteral("The controller now has firmware %1, written and verified.").arg(embeddedVersion());
     return QStringLiteral("The controller has firmware %1.").arg(embeddedVersion());
 }
 

@@ -27,9 +27,10 @@ public:
 
     static QString updateButtonName();
     static QString updateButtonDescription();
-    // The finish indicator stands both for a controller found current and for one just written.
-    static QString finishName(WindowState state);
-    static QString finishDescription();
+    // The finish indicator's picture says "Up to date" both for a controller found current and for
+    // one just written; its description tells the two apart.
+    static QString finishName();
+    static QString finishDescription(WindowState state);
     static QString progressName();
     static QString progressDescription();
     static QString logoName();

@@ -51,8 +51,8 @@ WindowAccessibility::WindowAccessibility(QWidget& window, QPushButton& update, Q
     setName(m_window, AccessibleTexts::windowName());
     setName(m_update, AccessibleTexts::updateButtonName());
     setDescription(m_update, AccessibleTexts::updateButtonDescription());
-    setName(m_finish, AccessibleTexts::finishName(AccessibleTexts::WindowState::UpToDate));
-    setDescription(m_finish, AccessibleTexts::finishDescription());
+    setName(m_finish, AccessibleTexts::finishName());
+    setDescription(m_finish, AccessibleTexts::finishDescription(AccessibleTexts::WindowState::UpToDate));
     setName(m_progress, AccessibleTexts::progressName());
     setDescription(m_progress, AccessibleTexts::progressDescription());
 
@@ -72,6 +72,8 @@ WindowAccessibility::WindowAccessibility(QWidget& window, QPushButton& update, Q
     }
 }
 
+// What the form shows. The window may not be on screen yet, so it is the widgets' own hiding that
+// counts, not their visibility.
 AccessibleTexts::WindowState WindowAccessibility::state(bool deviceConnected, bool updateFinished) const
 {
     using State = AccessibleTexts::WindowState;
@@ -91,6 +93,6 @@ void WindowAccessibility::refresh(bool deviceConnected, bool updateFinished, std
 {
     const AccessibleTexts::WindowState now = state(deviceConnected, updateFinished);
     if (!m_finish.isHidden())
-        setName(m_finish, AccessibleTexts::finishName(now));
+        setDescription(m_finish, AccessibleTexts::finishDescription(now));
     setDescription(m_window, AccessibleTexts::windowDescription(now, installedVersion));
 }

@@ -19,10 +19,9 @@ public:
     // To be called once the window's state has settled.
     void refresh(bool deviceConnected, bool updateFinished, std::uint32_t installedVersion);
 
-    // What the form shows; built before the window is shown, so explicit hiding is what counts.
+private:
     AccessibleTexts::WindowState state(bool deviceConnected, bool updateFinished) const;
 
-private:
     QWidget& m_window;
     QPushButton& m_update;
     QProgressBar& m_progress;

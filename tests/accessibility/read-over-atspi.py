@@ -239,8 +239,10 @@ def main():
               % update.description)
         session.record("Update offered")
         follow_update(session)
-        finish = find(session.window, pyatspi.ROLE_PUSH_BUTTON, "Update finished")
+        finish = find(session.window, pyatspi.ROLE_PUSH_BUTTON, "Up to date")
         check(finish and showing(finish), "no finish indicator showing")
+        check(finish.description == "The controller now has firmware 1.17, written and verified.",
+              "finish indicator described as %r" % finish.description)
         session.record("Finished")
         session.close()
     except Failure as failure:
