@@ -8,6 +8,7 @@
 #include "HidAccessFactory.h"
 #include "KeyboardFocus.h"
 #include "WidgetForm.h"
+#include "WindowAccessibility.h"
 
 #include <QIcon>
 #include <QProgressBar>
@@ -41,6 +42,8 @@ Widget::Widget(std::unique_ptr<HidAccess> ownedHid, HidAccess* hid, QWidget* par
 {
 
     m_ui->setupUi(this);
+    m_accessibility = std::make_unique<WindowAccessibility>(*this, *m_ui->UpdateBtn, *m_ui->m_update_progress,
+                                                            *m_ui->Finish);
     setWindowIcon(QIcon(QStringLiteral(":/image/res/logo.ico")));
 
     clearDeviceState();
@@ -155,6 +158,7 @@ bool Widget::_Open_Update_device()
             m_ui->UpdateBtn->hide();
             m_ui->Finish->show();
         }
+        describeState();
         return true;
     }
 
@@ -172,6 +176,13 @@ void Widget::clearDeviceState()
     m_ui->m_update_progress->hide();
     m_ui->UpdateBtn->hide();
     m_ui->Finish->hide();
+    describeState();
+}
+
+// The pictures and the visible form show the state; a screen reader learns it from here.
+void Widget::describeState()
+{
+    m_accessibility->refresh(m_device_connected, m_update_finished, g_device_version);
 }
 
 bool Widget::sendReport()
@@ -266,6 +277,7 @@ void Widget::_DownLoad_Firmware_Data(const unsigned char* pdat)
     // The run holds the GUI thread; paint the window once now so the button does not linger on
     // screen while the progress bar, which repaints itself, advances.
     repaint();
+    describeState();
 
     // Page 16 makes the firmware valid. It is sent first but not committed, so the controller
     // holds it while every other page is written, and it is written and verified last: an update
@@ -293,6 +305,7 @@ void Widget::_DownLoad_Firmware_Data(const unsigned char* pdat)
     m_ui->UpdateBtn->hide();
     m_ui->Finish->show();
     m_update_finished = true;
+    describeState();
 }
 
 void Widget::_Find_Device()

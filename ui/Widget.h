@@ -10,6 +10,7 @@
 #include <memory>
 
 class WidgetForm;
+class WindowAccessibility;
 
 // Identifier and installed version of the last info reply (a blank version is stored as 0).
 extern std::uint32_t g_bootloader_id;
@@ -58,6 +59,7 @@ private:
     bool sendChunkRun(const unsigned char* pdat, std::uint8_t page);
     bool writeAndVerifyPage(const unsigned char* pdat, std::uint8_t page);
     bool isShiftHeld();
+    void describeState();
 
     WidgetForm* m_ui;
     QPointer<CFindDeviceThread> m_find_device_thread;
@@ -76,4 +78,5 @@ private:
 
     std::unique_ptr<HidAccess> m_owned_hid;
     HidAccess* m_hid;
+    std::unique_ptr<WindowAccessibility> m_accessibility;
 };

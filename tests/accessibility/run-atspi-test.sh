@@ -1,0 +1,37 @@
+#!/bin/sh
+# Runs read-over-atspi.py in a session bus of its own, as an ordinary user: a program under root
+# is not what a screen reader meets on a desktop.
+#
+#   run-atspi-test.sh UPDATER NO_CONTROLLER_PROGRAM TREE_FILE
+#
+# Exits 77 (skipped) when a tool is missing, naming its package.
+set -u
+PATH=$PATH:/usr/sbin:/sbin
+updater=$1 no_controller=$2 tree=$3
+
+need() {
+    if ! eval "$1" >/dev/null 2>&1; then
+        echo "skipped: needs $2 (tools/install-deps test installs it)"
+        exit 77
+    fi
+}
+need "command -v Xvfb" xvfb
+need "command -v dbus-run-session" dbus-bin
+need "test -x /usr/libexec/at-spi-bus-launcher" at-spi2-core
+need "/usr/bin/python3 -c 'import pyatspi'" python3-pyatspi
+
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+chmod 700 "$work"
+run=""
+if [ "$(id -u)" -eq 0 ]; then
+    chown nobody "$work"
+    run="runuser -u nobody --"
+fi
+status=0
+$run env -i PATH=/usr/bin:/bin HOME="$work" XDG_RUNTIME_DIR="$work" LC_ALL=C.UTF-8 \
+    dbus-run-session -- /usr/bin/python3 "$here/read-over-atspi.py" \
+    --updater "$updater" --no-controller "$no_controller" --tree "$work/tree.txt" || status=$?
+cp "$work/tree.txt" "$tree" 2>/dev/null
+exit $status

@@ -1,0 +1,265 @@
+#include "WindowRig.h"
+
+#include <QAccessible>
+#include <QtTest>
+#include <private/qguiapplication_p.h>
+#include <qpa/qplatformaccessibility.h>
+#include <qpa/qplatformintegration.h>
+
+#include <vector>
+
+namespace {
+
+// An event as a screen reader hears it: the text or value it announces, read when it comes.
+struct Heard {
+    QObject* object;
+    QAccessible::Event type;
+    QString text;
+};
+
+std::vector<Heard> g_heard;
+
+void hear(QAccessibleEvent* event)
+{
+    QAccessibleInterface* iface = event->accessibleInterface();
+    if (event->type() == QAccessible::NameChanged)
+        g_heard.push_back({event->object(), event->type(), iface->text(QAccessible::Name)});
+    else if (event->type() == QAccessible::DescriptionChanged)
+        g_heard.push_back({event->object(), event->type(), iface->text(QAccessible::Description)});
+    else if (event->type() == QAccessible::ValueChanged)
+        g_heard.push_back({event->object(), event->type(),
+                           static_cast<QAccessibleValueChangeEvent*>(event)->value().toString()});
+}
+
+QStringList heard(QObject* object, QAccessible::Event type)
+{
+    QStringList texts;
+    for (const Heard& event : g_heard) {
+        if (event.object == object && event.type == type)
+            texts << event.text;
+    }
+    return texts;
+}
+
+QAccessibleInterface* interfaceOf(QObject* object)
+{
+    return QAccessible::queryAccessibleInterface(object);
+}
+
+QString description(QObject* object)
+{
+    return interfaceOf(object)->text(QAccessible::Description);
+}
+
+const QString kNoController = QStringLiteral("No controller found. Connect the QR5 Lumaro with its USB cable.");
+const QString kUpdating = QStringLiteral("Updating the controller to firmware 1.17. Keep it connected.");
+const QString kFinished = QStringLiteral("Update finished: firmware 1.17 written and verified.");
+const QString kWritten = QStringLiteral("The controller now has firmware 1.17, written and verified.");
+
+} // namespace
+
+// What the window tells assistive technology, through the interface that Qt's platform bridges
+// (AT-SPI on Linux, UI Automation on Windows) serve.
+class TestAccessibility : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void controlsAreNamed_data();
+    void controlsAreNamed();
+    void everyControlHasAName();
+    void statesAreRead_data();
+    void statesAreRead();
+    void anUpdatePressedThroughItsActionIsHeardToTheEnd();
+    void aPassThatFindsTheSameIsSilent();
+};
+
+void TestAccessibility::initTestCase()
+{
+    // Qt raises no accessibility event until a bridge reports a client (an AT-SPI bus with a
+    // screen reader, a UI Automation query). The offscreen platform has none; this stands in for it.
+    QPlatformAccessibility* platform = QGuiApplicationPrivate::platformIntegration()->accessibility();
+    QVERIFY(platform);
+    platform->setActive(true);
+    QVERIFY(QAccessible::isActive());
+}
+
+void TestAccessibility::init()
+{
+    g_heard.clear();
+    QAccessible::installUpdateHandler(hear);
+}
+
+void TestAccessibility::cleanup()
+{
+    QAccessible::installUpdateHandler(nullptr);
+}
+
+void TestAccessibility::controlsAreNamed_data()
+{
+    QTest::addColumn<QString>("object");
+    QTest::addColumn<int>("role");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("description");
+    QTest::newRow("window") << "Widget" << int(QAccessible::Window) << "QR5 Lumaro 1.17" << kNoController;
+    QTest::newRow("title") << "TitleContent" << int(QAccessible::StaticText) << "QR5 Lumaro 1.17" << "";
+    QTest::newRow("minimise") << "ButtonMin" << int(QAccessible::Button) << "Minimise" << "Minimises the window.";
+    QTest::newRow("close") << "ButtonClose" << int(QAccessible::Button) << "Close" << "Closes the updater.";
+    QTest::newRow("update") << "UpdateBtn" << int(QAccessible::Button) << "Update"
+                            << "Writes firmware 1.17 to the controller.";
+    QTest::newRow("progress") << "m_update_progress" << int(QAccessible::ProgressBar) << "Update progress"
+                              << "Firmware pages written and verified.";
+    QTest::newRow("finish") << "Finish" << int(QAccessible::Button) << "Up to date"
+                            << "The controller has firmware 1.17.";
+}
+
+void TestAccessibility::controlsAreNamed()
+{
+    QFETCH(QString, object);
+    QFETCH(int, role);
+    QFETCH(QString, name);
+    QFETCH(QString, description);
+    WindowRig rig;
+    Widget& window = rig.open();
+    QObject* target = object == window.objectName() ? &window : window.findChild<QObject*>(object);
+    QVERIFY(target);
+    QAccessibleInterface* iface = interfaceOf(target);
+    QVERIFY(iface);
+    QCOMPARE(int(iface->role()), role);
+    QCOMPARE(iface->text(QAccessible::Name), name);
+    QCOMPARE(iface->text(QAccessible::Description), description);
+    // A sighted user's window keeps its title, and the title bar its tooltips.
+    QCOMPARE(window.windowTitle(), QStringLiteral("Widget"));
+    QCOMPARE(window.findChild<QWidget*>("ButtonClose")->toolTip(), QStringLiteral("close"));
+}
+
+void TestAccessibility::everyControlHasAName()
+{
+    WindowRig rig;
+    Widget& window = rig.open();
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    rig.addBootloader(0x116);
+    QVERIFY(rig.pass());
+    // The tree as a screen reader walks it; only the title bar, a plain grouping, goes unnamed.
+    int named = 0;
+    std::vector<QAccessibleInterface*> pending{interfaceOf(&window)};
+    while (!pending.empty()) {
+        QAccessibleInterface* iface = pending.back();
+        pending.pop_back();
+        for (int i = 0; i < iface->childCount(); ++i)
+            pending.push_back(iface->child(i));
+        if (iface->role() == QAccessible::Client)
+            continue;
+        QVERIFY2(!iface->text(QAccessible::Name).isEmpty(), iface->object()->metaObject()->className());
+        ++named;
+    }
+    // Window, icon, title, two title buttons and the three form widgets.
+    QCOMPARE(named, 8);
+}
+
+void TestAccessibility::statesAreRead_data()
+{
+    QTest::addColumn<int>("installed");
+    QTest::addColumn<bool>("flash");
+    QTest::addColumn<QString>("window");
+    QTest::addColumn<QString>("finish");
+    const QString hasLatest = QStringLiteral("The controller has firmware 1.17.");
+    const QString offered = QStringLiteral(" Update to firmware 1.17 offered.");
+    const QString current = QStringLiteral(" It is up to date.");
+    QTest::newRow("no controller") << -1 << false << kNoController << hasLatest;
+    QTest::newRow("1.16 offered") << 0x116 << false
+                                  << "Controller in update mode with firmware 1.16." + offered << hasLatest;
+    QTest::newRow("blank offered") << 0xFFFF << false << "Controller in update mode with no firmware." + offered
+                                   << hasLatest;
+    QTest::newRow("1.17 current") << 0x117 << false << "Controller in update mode with firmware 1.17." + current
+                                  << hasLatest;
+    QTest::newRow("1.2a current") << 0x12A << false << "Controller in update mode with firmware 1.2a." + current
+                                  << hasLatest;
+    QTest::newRow("1.16 flashed") << 0x116 << true << kFinished << kWritten;
+}
+
+void TestAccessibility::statesAreRead()
+{
+    QFETCH(int, installed);
+    QFETCH(bool, flash);
+    QFETCH(QString, window);
+    QFETCH(QString, finish);
+    WindowRig rig;
+    rig.open();
+    if (installed >= 0)
+        rig.addBootloader(static_cast<std::uint16_t>(installed));
+    rig.pass();
+    if (flash)
+        rig.clickUpdateAndFlash();
+    QCOMPARE(description(rig.window.get()), window);
+    // The indicator's picture says "Up to date" either way.
+    QCOMPARE(interfaceOf(rig.finish())->text(QAccessible::Name), QStringLiteral("Up to date"));
+    QCOMPARE(description(rig.finish()), finish);
+    // The state holds while the controller stays: the window reads the same after the next pass.
+    rig.pass();
+    QCOMPARE(description(rig.window.get()), window);
+}
+
+void TestAccessibility::anUpdatePressedThroughItsActionIsHeardToTheEnd()
+{
+    WindowRig rig;
+    Widget& window = rig.open();
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    rig.addBootloader(0x116);
+    QVERIFY(rig.pass());
+    g_heard.clear();
+
+    // What a screen reader's "press" does (AT-SPI's DoAction, UI Automation's Invoke).
+    QAccessibleActionInterface* actions = interfaceOf(rig.updateButton())->actionInterface();
+    QVERIFY(actions);
+    QVERIFY(actions->actionNames().contains(QAccessibleActionInterface::pressAction()));
+    actions->doAction(QAccessibleActionInterface::pressAction());
+    QTRY_COMPARE(rig.updateThreadCount(), 1);
+    rig.deliverUpdateSignals();
+
+    QCOMPARE(heard(&window, QAccessible::DescriptionChanged), QStringList({kUpdating, kFinished}));
+    QCOMPARE(heard(rig.finish(), QAccessible::DescriptionChanged), QStringList({kWritten}));
+    // Page by page to the bar's maximum: each page verified after the first (the closing page
+    // last), then the whole.
+    const QStringList values = heard(rig.progress(), QAccessible::ValueChanged);
+    QCOMPARE(values.size(), 60);
+    for (int i = 1; i < values.size(); ++i)
+        QVERIFY(values[i - 1].toInt() < values[i].toInt());
+    QCOMPARE(values.last().toInt(), rig.progress()->maximum());
+    QAccessibleValueInterface* value = interfaceOf(rig.progress())->valueInterface();
+    QVERIFY(value);
+    QCOMPARE(value->currentValue().toInt(), 62);
+    QCOMPARE(value->maximumValue().toInt(), 62);
+}
+
+void TestAccessibility::aPassThatFindsTheSameIsSilent()
+{
+    WindowRig rig;
+    Widget& window = rig.open();
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    rig.pass();
+    g_heard.clear();
+    VirtualController& controller = rig.addBootloader(0x116);
+    rig.pass();
+    QCOMPARE(heard(&window, QAccessible::DescriptionChanged),
+             QStringList({"Controller in update mode with firmware 1.16. Update to firmware 1.17 offered."}));
+    g_heard.clear();
+    rig.pass();
+    rig.pass();
+    QCOMPARE(heard(&window, QAccessible::DescriptionChanged), QStringList());
+    QCOMPARE(heard(rig.finish(), QAccessible::DescriptionChanged), QStringList());
+
+    // Unplugged, the window says so once.
+    rig.bus.setPlugged(controller, false);
+    rig.pass();
+    rig.pass();
+    QCOMPARE(heard(&window, QAccessible::DescriptionChanged), QStringList({kNoController}));
+}
+
+QTEST_MAIN(TestAccessibility)
+#include "TestAccessibility.moc"
