@@ -17,7 +17,7 @@ constexpr std::chrono::microseconds g_spinMargin{200};
 } // namespace
 
 struct VirtualHidAccess::Interface {
-    enum class Kind { Foreign, Unopenable, Controller };
+    enum class Kind { Foreign, Unopenable, Attributeless, Controller };
     Kind kind;
     std::uint16_t vendorId;
     std::uint16_t productId;
@@ -46,6 +46,13 @@ void VirtualHidAccess::addUnopenableInterface(std::uint16_t vid, std::uint16_t p
 {
     auto interface = std::make_unique<Interface>();
     *interface = Interface{Interface::Kind::Unopenable, vid, pid, nullptr, true, false, m_next_attachment++};
+    m_interfaces.push_back(std::move(interface));
+}
+
+void VirtualHidAccess::addAttributelessInterface(std::uint16_t vid, std::uint16_t pid)
+{
+    auto interface = std::make_unique<Interface>();
+    *interface = Interface{Interface::Kind::Attributeless, vid, pid, nullptr, true, false, m_next_attachment++};
     m_interfaces.push_back(std::move(interface));
 }
 
@@ -283,7 +290,7 @@ HidHandle VirtualHidAccess::openInterface(const HidGuid& hidClass, std::uint32_t
 bool VirtualHidAccess::getAttributes(HidHandle handle, HidAttributes* attributes)
 {
     const Interface* interface = liveInterface(handle);
-    if (!interface)
+    if (!interface || interface->kind == Interface::Kind::Attributeless)
         return false;
     attributes->vendorId = interface->vendorId;
     attributes->productId = interface->controller ? interface->controller->productId()

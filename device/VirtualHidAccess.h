@@ -24,6 +24,9 @@ public:
     void addForeignInterface(std::uint16_t vid, std::uint16_t pid);
     // openInterface gives INVALID_HID_HANDLE for it.
     void addUnopenableInterface(std::uint16_t vid, std::uint16_t pid);
+    // Opens, but its attribute query fails (a device that leaves between the two, or a driver
+    // that refuses the query); the handle is open all the same.
+    void addAttributelessInterface(std::uint16_t vid, std::uint16_t pid);
     // Owned by the bus; appended now, plugged in.
     VirtualController& addController();
     // Unplug (its handles die, later indexes shift) or replug at the same position.
