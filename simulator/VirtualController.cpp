@@ -182,7 +182,7 @@ void VirtualController::handleCommand(const std::uint8_t* data)
         const int page = pageOfAddress(data + 4);
         std::uint32_t sum = page < 0 ? 0 : pageSum(page);
         if (page >= 0 && page == m_wrong_checksum_page)
-            sum += 1;
+            sum += m_checksum_error;
         std::vector<std::uint8_t>& reply = queueReply(data);
         for (int i = 0; i < 4; ++i)
             reply[4 + i] = static_cast<std::uint8_t>(sum >> (8 * i));
@@ -311,9 +311,10 @@ void VirtualController::setIdentifier(std::uint16_t identifier)
     m_identifier = identifier;
 }
 
-void VirtualController::setWrongChecksumPage(int page)
+void VirtualController::setWrongChecksumPage(int page, std::uint32_t error)
 {
     m_wrong_checksum_page = page;
+    m_checksum_error = error;
 }
 
 int VirtualController::selectedPage() const

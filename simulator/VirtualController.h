@@ -66,8 +66,9 @@ public:
     void setWrittenVersion(std::uint16_t version);
     // The info reply's identifier; BOOTLOADER_ID (0x006D) by default.
     void setIdentifier(std::uint16_t identifier);
-    // The page whose checksum reply is wrong (the true sum plus one); -1 for none.
-    void setWrongChecksumPage(int page);
+    // The page whose checksum reply is wrong: the true sum plus `error`, modulo 2^32, so that a
+    // reply can be off below, above or only in its high bytes; -1 for none.
+    void setWrongChecksumPage(int page, std::uint32_t error = 1);
     // The page that CMD_SET_PAGE last selected; -1 before any.
     int selectedPage() const;
     // Page programs since construction (or the last resetCounters).
@@ -110,6 +111,7 @@ private:
     std::uint32_t m_busy_micros = 0;
     std::uint32_t m_page_program_micros = 0;
     int m_wrong_checksum_page = -1;
+    std::uint32_t m_checksum_error = 1;
 
     int m_programmed_page_count = 0;
     std::vector<int> m_programmed_pages;

@@ -64,6 +64,18 @@ std::uint32_t byteSum(const QByteArray& bytes, int page)
     return sum;
 }
 
+// The page checksums of the firmware release as its vendor published them, kept apart from the
+// compiled-in table: the stand-in image is derived from that table, and the controller model sums
+// what it receives, so neither would notice an entry that drifted.
+const std::uint32_t g_publishedPageChecksums[FIRMWARE_PAGE_COUNT] = {
+    0x8835, 0xAD84, 0xAF5E, 0xA748, 0xA3A1, 0x962D, 0x9FF8, 0x93D2, 0xA97E, 0x9A8D, 0x9B76,
+    0xA82E, 0xA9EF, 0xA86F, 0x979D, 0x9EEC, 0xADCC, 0xB028, 0xC918, 0xE983, 0xACBB, 0xB4AD,
+    0x9AFB, 0xC9A4, 0xB311, 0xB9A6, 0xB028, 0xA9DB, 0xD46A, 0x8D0E, 0xC253, 0xB5A3, 0xAB0C,
+    0xC88F, 0xC7FF, 0x9A1C, 0xC025, 0xC66C, 0xC3F3, 0xAE5F, 0xB3BA, 0xDA0E, 0xA2D5, 0xAABF,
+    0xC4EB, 0xADCD, 0x930E, 0x9FBE, 0xADBE, 0xBB61, 0xA5CD, 0xA5E2, 0xECD1, 0x8DF6, 0xA0E4,
+    0xC23C, 0x78FB, 0x8807, 0x3405, 0x4824, 0x10B0,
+};
+
 enum class Change { None, Truncate, Append, Empty, BumpPage37, SwapWithinPage5, Missing };
 
 } // namespace
@@ -75,6 +87,7 @@ class TestFirmwareImage : public QObject {
 
 private slots:
     void initTestCase();
+    void checksumTable_data();
     void checksumTable();
     void chunkLayout();
     void standInFlag();
@@ -99,14 +112,21 @@ void TestFirmwareImage::initTestCase()
     QCOMPARE(m_stand_in.size(), int(FIRMWARE_IMAGE_SIZE));
 }
 
+void TestFirmwareImage::checksumTable_data()
+{
+    QTest::addColumn<int>("page");
+    QTest::addColumn<std::uint32_t>("entry");
+    for (int page = 0; page < int(FIRMWARE_PAGE_COUNT); ++page)
+        QTest::addRow("page %d", page) << page << g_publishedPageChecksums[page];
+    QTest::newRow("the unused entry after page 60") << int(FIRMWARE_PAGE_COUNT) << 0u;
+}
+
 void TestFirmwareImage::checksumTable()
 {
+    QFETCH(int, page);
+    QFETCH(std::uint32_t, entry);
     QCOMPARE(sizeof(g_page_checksums) / sizeof(g_page_checksums[0]), std::size_t(62));
-    QCOMPARE(g_page_checksums[0], 0x8835u);
-    QCOMPARE(g_page_checksums[FIRMWARE_CLOSING_PAGE], 0xADCCu);
-    QCOMPARE(g_page_checksums[59], 0x4824u);
-    QCOMPARE(g_page_checksums[60], 0x10B0u);
-    QCOMPARE(g_page_checksums[61], 0u);
+    QCOMPARE(g_page_checksums[page], entry);
 }
 
 void TestFirmwareImage::chunkLayout()

@@ -117,6 +117,12 @@ int VirtualHidAccess::foreignWriteCount() const
     return m_foreign_write_count;
 }
 
+void VirtualHidAccess::addAttributelessInterface(std::uint16_t vid, std::uint16_t pid)
+{
+    m_attributeless.insert({vid, pid});
+    addForeignInterface(vid, pid);
+}
+
 HidHandle VirtualHidAccess::openInterface(const HidGuid& hidClass, std::uint32_t index)
 {
     const HidHandle handle = VirtualHidBus::openInterface(hidClass, index);
@@ -125,6 +131,17 @@ HidHandle VirtualHidAccess::openInterface(const HidGuid& hidClass, std::uint32_t
         ++m_foreign_open_count;
     record(Transfer::Open, nullptr, 0, opened, 0, static_cast<int>(index));
     return handle;
+}
+
+bool VirtualHidAccess::getAttributes(HidHandle handle, HidAttributes* attributes)
+{
+    HidAttributes found{};
+    if (!VirtualHidBus::getAttributes(handle, &found))
+        return false;
+    if (!endpointOf(handle).controller && m_attributeless.count({found.vendorId, found.productId}))
+        return false;
+    *attributes = found;
+    return true;
 }
 
 bool VirtualHidAccess::getIndexedString(HidHandle handle, std::uint32_t stringIndex, void* buffer,

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
+#include <utility>
 #include <vector>
 
 #include "VirtualHidBus.h"
@@ -18,6 +20,10 @@ public:
     ~VirtualHidAccess() override;
 
     using VirtualHidBus::addUnopenableInterface;
+    // Opens, but its attribute query fails (a device that leaves between the two, or a driver
+    // that refuses the query); the handle is open all the same. Known by its ids, which no other
+    // interface on the bus may share.
+    void addAttributelessInterface(std::uint16_t vid, std::uint16_t pid);
     using VirtualHidBus::isPlugged;
     using VirtualHidBus::setPlugged;
 
@@ -86,6 +92,7 @@ public:
 
     // HidAccess
     HidHandle openInterface(const HidGuid& hidClass, std::uint32_t index) override;
+    bool getAttributes(HidHandle handle, HidAttributes* attributes) override;
     bool getIndexedString(HidHandle handle, std::uint32_t stringIndex, void* buffer,
                           std::uint32_t bufferLength) override;
     bool writeReport(HidHandle handle, const std::uint8_t* report,
@@ -107,6 +114,7 @@ private:
     void record(Transfer::Kind kind, const std::uint8_t* bytes, std::size_t size, bool ok,
                 std::uint32_t length, int index);
 
+    std::set<std::pair<std::uint16_t, std::uint16_t>> m_attributeless;
     std::map<HidKey, bool> m_keys_held;
     std::map<HidKey, int> m_key_queries;
 

@@ -152,21 +152,28 @@ void TestFlashing::chunkAndCommandBytesFollowTheBufferRule()
 void TestFlashing::checksumMismatchEndsTheRun_data()
 {
     QTest::addColumn<int>("page");
+    QTest::addColumn<std::uint32_t>("error");
     QTest::addColumn<int>("progress");
     QTest::addColumn<int>("writes");
-    QTest::newRow("first page") << 0 << 0 << 1 + 9 + 11;
-    QTest::newRow("page after the closing page") << 17 << 15 << 1 + 9 + 17 * 11;
-    QTest::newRow("closing write of page 16") << 16 << 60 << 681;
+    // The compare must be exact over all four reply bytes: every table entry is below 0x10000, so
+    // a sum off only in bytes 7 or 8 is what a three-byte or two-byte read would miss.
+    QTest::newRow("first page, one above") << 0 << 1u << 0 << 1 + 9 + 11;
+    QTest::newRow("page after the closing page, one below") << 17 << 0xFFFFFFFFu << 15 << 1 + 9 + 17 * 11;
+    QTest::newRow("page 5, off in byte 7 only") << 5 << 0x10000u << 4 << 1 + 9 + 6 * 11;
+    QTest::newRow("page 20, off in byte 8 only") << 20 << 0x1000000u << 19 << 1 + 9 + 20 * 11;
+    QTest::newRow("page 60, a reply of zero") << 60 << 0u - 0x10B0u << 59 << 1 + 9 + 60 * 11;
+    QTest::newRow("closing write of page 16") << 16 << 1u << 60 << 681;
 }
 
 void TestFlashing::checksumMismatchEndsTheRun()
 {
     QFETCH(int, page);
+    QFETCH(std::uint32_t, error);
     QFETCH(int, progress);
     QFETCH(int, writes);
     WindowRig rig;
     prepare(rig, 0x0116);
-    rig.bus.controller(0).setWrongChecksumPage(page);
+    rig.bus.controller(0).setWrongChecksumPage(page, error);
 
     rig.clickUpdateAndFlash();
 

@@ -105,7 +105,7 @@ void testConversion()
 
     for (const Row& row : rows) {
         if (row.needsWindows1252 && GetACP() != 1252) {
-            std::printf("  SKIP %s: ANSI code page is %u, not 1252\n", row.name, GetACP());
+            wintest::skip(std::string(row.name) + ": ANSI code page is " + std::to_string(GetACP()) + ", not 1252");
             continue;
         }
         g_seen = Seen();
