@@ -26,11 +26,17 @@ done
 [[ $expect == update || $expect == no-controller ]] && [[ -n $shots && -d $pictures && $# -gt 0 ]] \
     || { echo "usage: drive-updater.sh --expect update|no-controller --shots DIR --pictures DIR -- COMMAND..." >&2; exit 2; }
 
+rig_dir=$(cd "$(dirname "$0")/../rig" && pwd)
+. "$rig_dir/rig.sh"
+rig_need xdotool xdotool
+rig_need xwd x11-apps
+rig_need convert imagemagick
+
 readonly total_seconds=${LUMARO_DRIVE_SECONDS:-240}
 started=$(date +%s%N)
 mkdir -p "$shots/refs"
 rm -f "$shots"/*.png
-program_pid="" xvfb_pid="" last_shot=""
+program_pid="" last_shot=""
 unset DISPLAY
 
 elapsed_ms() { echo $((($(date +%s%N) - started) / 1000000)); }
@@ -39,7 +45,7 @@ note() { printf '[%6d ms] %s\n' "$(elapsed_ms)" "$*"; }
 cleanup() {
     [[ -n $program_pid ]] && kill "$program_pid" 2>/dev/null
     [[ -n ${LUMARO_DRIVE_CLEANUP:-} ]] && sh -c "$LUMARO_DRIVE_CLEANUP" >/dev/null 2>&1
-    [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null
+    rig_xvfb_stop
 }
 trap cleanup EXIT
 
@@ -64,15 +70,7 @@ for skin in "${skins[@]}"; do
 done
 convert "$pictures/QR5CTRL.png" -background "$background" -flatten -resize '300x240!' "$shots/refs/controller.png"
 
-xvfb_display_file=$shots/refs/display
-: >"$xvfb_display_file"
-Xvfb -displayfd 5 -nolisten tcp -screen 0 1024x768x24 5>"$xvfb_display_file" >/dev/null 2>&1 &
-xvfb_pid=$!
-until [[ -s $xvfb_display_file ]]; do
-    kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb did not start"
-    sleep 0.1
-done
-export DISPLAY=:$(head -n 1 "$xvfb_display_file")
+rig_xvfb_start "$shots/refs" || fail "no display"
 note "display $DISPLAY"
 
 timeout -k 5 "$total_seconds" "$@" >"$shots/program.log" 2>&1 &
