@@ -4,8 +4,9 @@
 # through the title bar. Each state's screenshot is kept in the shots folder; on a failure the
 # last one is kept as last.png.
 #
-#   drive-updater.sh --expect update|no-controller --shots DIR --pictures DIR -- COMMAND...
+#   drive-updater.sh --expect update|no-controller|window --shots DIR --pictures DIR -- COMMAND...
 #
+# window:        the window must appear.
 # update:        the window must offer Update beside the controller picture; it is clicked and
 #                the finish indicator must follow.
 # no-controller: the window must show the start picture and no button, and keep doing so.
@@ -23,8 +24,8 @@ while [[ $# -gt 0 ]]; do
         *) echo "drive-updater: unknown argument $1" >&2; exit 2 ;;
     esac
 done
-[[ $expect == update || $expect == no-controller ]] && [[ -n $shots && -d $pictures && $# -gt 0 ]] \
-    || { echo "usage: drive-updater.sh --expect update|no-controller --shots DIR --pictures DIR -- COMMAND..." >&2; exit 2; }
+[[ $expect =~ ^(update|no-controller|window)$ ]] && [[ -n $shots && -d $pictures && $# -gt 0 ]] \
+    || { echo "usage: drive-updater.sh --expect update|no-controller|window --shots DIR --pictures DIR -- COMMAND..." >&2; exit 2; }
 
 rig_dir=$(cd "$(dirname "$0")/../rig" && pwd)
 . "$rig_dir/rig.sh"
@@ -148,7 +149,7 @@ if [[ $expect == update ]]; then
     wait_for "finish indicator" eval '[[ $button == finish_* ]] || { [[ $button == none && ! -f $shots/2-flashing.png ]] && cp "$last_shot" "$shots/2-flashing.png"; false; }'
     cp "$last_shot" "$shots/3-finished.png"
     note "finish indicator ($button) $(($(elapsed_ms) - clicked)) ms after the click"
-else
+elif [[ $expect == no-controller ]]; then
     wait_for "start picture" eval '[[ $button == none && $picture == start ]]'
     # Six discovery passes later it must still show the same, and still answer.
     sleep 3
