@@ -9,24 +9,13 @@ mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 
 vm_times=/vm-times
-: > $vm_times
-mark() {
-    echo "vm-time $1 $(cut -d' ' -f1 /proc/uptime)" >> $vm_times
-}
+mark() { echo "vm-time $1 $(cut -d' ' -f1 /proc/uptime)" >> $vm_times; }
 mark boot
 
 # Powers off after lumaro.limit seconds, first running the given command (what was seen so far).
 vm_watchdog() { # [command...]
-    limit=90
-    for word in $(cat /proc/cmdline); do
-        case "$word" in lumaro.limit=*) limit=${word#lumaro.limit=} ;; esac
-    done
-    (
-        sleep "$limit"
-        echo "lumaro-vm: watchdog: $limit s passed, powering off"
-        "$@"
-        poweroff -f
-    ) &
+    limit=$(sed -n 's/.*lumaro\.limit=\([0-9]*\).*/\1/p' /proc/cmdline)
+    (sleep "${limit:-90}"; echo "lumaro-vm: watchdog: ${limit:-90} s passed, powering off"; "$@"; poweroff -f) &
 }
 
 fail() {
@@ -37,9 +26,7 @@ fail() {
 }
 
 vm_load_modules() {
-    for module in $(cat /lib/modules/order); do
-        insmod "/lib/modules/$module.ko" || fail "insmod $module"
-    done
+    for module in $(cat /lib/modules/order); do insmod "/lib/modules/$module.ko" || fail "insmod $module"; done
 }
 
 # Waits up to 10 s for the command to succeed.
