@@ -14,12 +14,18 @@ vm_load_modules
 host=/host
 mkdir -p $host /share
 mount -t 9p -o trans=virtio,version=9p2000.L,ro,msize=512000 hostroot $host || fail "mount 9p"
-# The host's own /tmp stays readable here: a build tree beneath it is where the programs are.
-mount --bind $host /share
 for dir in dev proc sys; do
     mount --bind /$dir $host/$dir
 done
+# /tmp is written here, but the host's folders in it stay in sight: a checkout or build tree
+# beneath it holds the programs and the prefix's links.
+mount --bind $host/tmp /share
 mount -t tmpfs tmpfs $host/tmp
+for entry in /share/*; do
+    [ -d "$entry" ] && mkdir $host/tmp/${entry##*/} && mount --bind "$entry" $host/tmp/${entry##*/}
+done
+vm=$host/tmp/.lumaro-vm
+mkdir -p $vm/prefix $vm/home
 mount -t tmpfs tmpfs $host/run
 mkdir -p $host/dev/gadget
 mount -t gadgetfs gadgetfs $host/dev/gadget || fail "mount gadgetfs"
@@ -37,8 +43,7 @@ echo "TAG==\"uaccess\", ENV{MAJOR}!=\"\", OWNER=\"$seat_uid\"" > $host/etc/udev/
 in_host /lib/systemd/systemd-udevd --daemon || fail "systemd-udevd"
 mark mounted
 
-cp /share$gadget $host/tmp/lumaro-usb-gadget
-vm_start_gadget $host/tmp chroot $host /tmp/lumaro-usb-gadget /dev/gadget /tmp/gadget.txt $gadget_options
+vm_start_gadget $vm chroot $host $gadget /dev/gadget /tmp/.lumaro-vm/gadget.txt $gadget_options
 # wine skips for good a node it cannot open: the rule must have acted before wine starts.
 seat_owns_node() {
     [ "$(stat -c %u /dev/hidraw0)" = $seat_uid ]
@@ -48,13 +53,12 @@ echo "hidraw-access $(stat -c '%u %a' /dev/hidraw0) $(in_host udevadm info -q pr
 mark gadget
 
 chown -R $seat_uid:$seat_uid /prefix
-mkdir -p $host/tmp/prefix $host/tmp/home
-chown $seat_uid:$seat_uid $host/tmp/home
-mount --bind /prefix $host/tmp/prefix
+chown $seat_uid:$seat_uid $vm/home
+mount --bind /prefix $vm/prefix
 # wine hands a Windows program no QT_* variable; WINEQT_* reaches it as QT_*.
 as_seat_user() {
     chroot $host /usr/bin/setpriv --reuid=$seat_uid --regid=$seat_uid --clear-groups \
-        /usr/bin/env -i PATH=/usr/bin HOME=/tmp/home WINEPREFIX=/tmp/prefix $wine_settings \
+        /usr/bin/env -i PATH=/usr/bin HOME=/tmp/.lumaro-vm/home WINEPREFIX=/tmp/.lumaro-vm/prefix $wine_settings \
         DISPLAY= QT_QPA_PLATFORM=offscreen WINEQT_QPA_PLATFORM=offscreen "$@"
 }
 # One wineserver for every step; wineboot brings up its services, the HID bus among them.
@@ -75,10 +79,9 @@ while read -r program arguments; do
     replugger=$!
     # Run from a copy: a large executable (the static Qt one, 41 MB) mapped straight from the
     # share dies at start-up (an access violation at a null address near its entry); the copy runs.
-    cp /share$program $host/tmp/step.exe
     case "$program" in
-        *.exe) as_seat_user $wine /tmp/step.exe $arguments ;;
-        *) as_seat_user /tmp/step.exe $arguments ;;
+        *.exe) cp $host$program $vm/step.exe; as_seat_user $wine /tmp/.lumaro-vm/step.exe $arguments ;;
+        *) as_seat_user $program $arguments ;;
     esac > /tmp-step$step.out 2> /tmp-step$step.err </dev/null
     echo "step-rc $step $?" >> /tmp-step$step.out
     kill $replugger 2>/dev/null
