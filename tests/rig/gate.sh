@@ -6,6 +6,8 @@
 #   gate.sh NEED... -- COMMAND...
 set -eu
 rig_dir=$(cd "$(dirname "$0")" && pwd)
+# Messages name the test, not this gate.
+rig_name=$(printf '%s\n' "$@" | sed -n '/^--$/ { n; s|.*/||p; q; }')
 . "$rig_dir/rig.sh"
 . "$rig_dir/vm.sh"
 while [ $# -gt 0 ] && [ "$1" != -- ]; do
