@@ -4,9 +4,10 @@
 # through the title bar. Each state's screenshot is kept in the shots folder; on a failure the
 # last one is kept as last.png.
 #
-#   drive-updater.sh --expect update|no-controller [--scale PERCENT] [--keys] --shots DIR
+#   drive-updater.sh --expect update|no-controller|window [--scale PERCENT] [--keys] --shots DIR
 #                    --pictures DIR -- COMMAND...
 #
+# window:        the window must appear.
 # update:        the window must offer Update beside the controller picture; it is clicked and
 #                the finish indicator must follow.
 # no-controller: the window must show the start picture and no button, and keep doing so.
@@ -33,15 +34,21 @@ while [[ $# -gt 0 ]]; do
         *) echo "drive-updater: unknown argument $1" >&2; exit 2 ;;
     esac
 done
-[[ $expect == update || $expect == no-controller ]] && [[ -n $shots && -d $pictures && $# -gt 0 ]] \
+[[ $expect =~ ^(update|no-controller|window)$ ]] && [[ -n $shots && -d $pictures && $# -gt 0 ]] \
     && [[ $scale =~ ^[1-9][0-9]*$ ]] \
-    || { echo "usage: drive-updater.sh --expect update|no-controller [--scale PERCENT] [--keys] --shots DIR --pictures DIR -- COMMAND..." >&2; exit 2; }
+    || { echo "usage: drive-updater.sh --expect update|no-controller|window [--scale PERCENT] [--keys] --shots DIR --pictures DIR -- COMMAND..." >&2; exit 2; }
+
+rig_dir=$(cd "$(dirname "$0")/../rig" && pwd)
+. "$rig_dir/rig.sh"
+rig_need xdotool xdotool
+rig_need xwd x11-apps
+rig_need convert imagemagick
 
 readonly total_seconds=${LUMARO_DRIVE_SECONDS:-240}
 started=$(date +%s%N)
 mkdir -p "$shots/refs"
 rm -f "$shots"/*.png
-program_pid="" xvfb_pid="" last_shot=""
+program_pid="" last_shot=""
 unset DISPLAY
 
 elapsed_ms() { echo $((($(date +%s%N) - started) / 1000000)); }
@@ -50,7 +57,7 @@ note() { printf '[%6d ms] %s\n' "$(elapsed_ms)" "$*"; }
 cleanup() {
     [[ -n $program_pid ]] && kill "$program_pid" 2>/dev/null
     [[ -n ${LUMARO_DRIVE_CLEANUP:-} ]] && sh -c "$LUMARO_DRIVE_CLEANUP" >/dev/null 2>&1
-    [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null
+    rig_xvfb_stop
 }
 trap cleanup EXIT
 
@@ -78,16 +85,8 @@ for skin in "${skins[@]}"; do
 done
 convert "$pictures/QR5CTRL.png" -background "$background" -flatten -resize "$(px 300)x$(px 240)!" "$shots/refs/controller.png"
 
-xvfb_display_file=$shots/refs/display
-: >"$xvfb_display_file"
-# 96 dpi: a display at 100 %, whatever Xvfb assumes for its size.
-Xvfb -displayfd 5 -noreset -nolisten tcp -dpi 96 -screen 0 1800x1800x24 5>"$xvfb_display_file" >/dev/null 2>&1 &
-xvfb_pid=$!
-until [[ -s $xvfb_display_file ]]; do
-    kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb did not start"
-    sleep 0.1
-done
-export DISPLAY=:$(head -n 1 "$xvfb_display_file")
+# 96 dpi: a display at 100 %, whatever Xvfb assumes for its size; room for a window at 300 %.
+rig_xvfb_start "$shots/refs" 1800x1800x24 -dpi 96 || fail "no display"
 note "display $DISPLAY"
 if [[ -n ${LUMARO_DRIVE_SETUP:-} ]]; then
     sh -c "$LUMARO_DRIVE_SETUP" >"$shots/setup.log" 2>&1 || fail "set-up failed: $(tail -n 3 "$shots/setup.log")"
@@ -216,7 +215,7 @@ elif [[ $expect == update ]]; then
     wait_for "finish indicator" eval '[[ $button == finish_* ]] || { [[ $button == none && ! -f $shots/2-flashing.png ]] && cp "$last_shot" "$shots/2-flashing.png"; false; }'
     cp "$last_shot" "$shots/3-finished.png"
     note "finish indicator ($button) $(($(elapsed_ms) - clicked)) ms after the click"
-else
+elif [[ $expect == no-controller ]]; then
     wait_for "start picture" eval '[[ $button == none && $picture == start ]]'
     # Six discovery passes later it must still show the same, and still answer.
     sleep 3

@@ -6,20 +6,16 @@
 #
 #   run-under-sway.sh <program> [arguments...]
 #
-# Exits with 77 (skipped) when sway or Qt's Wayland platform plugin is missing, unless
-# LUMARO_RIGS_REQUIRED=1 (./check installs them), where a missing tool is a failure.
+# Skips (77) when sway or Qt's Wayland platform plugin is missing; under ./check that fails.
 set -eu
 
-missing() {
-    echo "run-under-sway: $1 missing (Debian package $2)"
-    [ "${LUMARO_RIGS_REQUIRED:-0}" = 1 ] && exit 1
-    echo "run-under-sway: skipped"
-    exit 77
-}
-command -v sway > /dev/null || missing sway sway
-command -v swaymsg > /dev/null || missing swaymsg sway
+rig_dir=$(cd "$(dirname "$0")/../rig" && pwd)
+. "$rig_dir/rig.sh"
+rig_need sway sway
+rig_need swaymsg sway
+rig_need setpriv util-linux
 [ -n "$(find /usr/lib/*/qt5/plugins/platforms -name 'libqwayland-generic.so' 2> /dev/null)" ] ||
-    missing "Qt's Wayland platform plugin" qtwayland5
+    rig_missing "Qt's Wayland platform plugin is missing (Debian package qtwayland5)"
 
 runtime=$(mktemp -d)
 sway=

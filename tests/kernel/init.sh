@@ -1,45 +1,15 @@
 #!/bin/busybox sh
-# /init of the kernel test's virtual machine. The console (ttyS0) gets progress and diagnostics;
-# the results go out, whole and in one piece, on the second serial port (ttyS1).
-
-/bin/busybox mount -t devtmpfs devtmpfs /dev
-exec 0</dev/console 1>/dev/console 2>&1
-/bin/busybox --install -s /bin
-export PATH=/bin HOME=/tmp XDG_RUNTIME_DIR=/tmp/runtime
-mount -t proc proc /proc
-mount -t sysfs sysfs /sys
+# /init of the kernel test's virtual machine: the permission probe, udev's view of the installed
+# rule and the updater window, all against the gadget playing the controller.
+. /vm-init.sh
+export HOME=/tmp XDG_RUNTIME_DIR=/tmp/runtime
 mount -t tmpfs tmpfs /tmp
 mkdir -m 700 /tmp/runtime
-
-limit=90
-for word in $(cat /proc/cmdline); do
-    case "$word" in lumaro.limit=*) limit=${word#lumaro.limit=} ;; esac
-done
-(sleep "$limit"; echo "lumaro-vm: watchdog: $limit s passed, powering off"; poweroff -f) &
-
-fail() {
-    echo "lumaro-vm: $*"
-    dmesg | tail -n 40
-    echo "vm-error $*" > /dev/ttyS1
-    poweroff -f
-}
-
-for module in usb-common usbcore udc-core dummy_hcd gadgetfs hid hid-generic usbhid; do
-    insmod "/lib/modules/$module.ko" || fail "insmod $module"
-done
+vm_watchdog
+vm_load_modules
 mkdir -p /dev/gadget
 mount -t gadgetfs gadgetfs /dev/gadget || fail "mount gadgetfs"
-
-echo "lumaro-vm: starting the gadget"
-lumaro-usb-gadget /dev/gadget /tmp/gadget.txt 2>/tmp/gadget.err &
-gadget=$!
-
-tries=0
-while [ ! -e /dev/hidraw0 ] && [ $tries -lt 200 ]; do
-    sleep 0.05
-    tries=$((tries + 1))
-done
-[ -e /dev/hidraw0 ] || fail "the gadget never became a hidraw device"
+vm_start_gadget /tmp lumaro-usb-gadget /dev/gadget /tmp/gadget.txt
 
 echo "lumaro-vm: permission probe"
 lumaro-permission-probe 1000 > /tmp/probe.txt 2>/tmp/probe.err
@@ -69,24 +39,12 @@ driver_rc=$?
 udev_tags bootloader-hidraw "$(ls -d /sys/class/hidraw/hidraw* | head -n 1)"
 udev_tags bootloader-usb /sys/bus/usb/devices/1-1
 
-echo "lumaro-vm: stopping the gadget"
-kill -TERM $gadget
-wait $gadget
-gadget_rc=$?
-
-{
-    echo "vm-begin"
-    echo "vm-kernel $(uname -r)"
+report() {
     cat /tmp/probe.txt
     cat /tmp/udev.txt
     sed 's/^/probe-stderr /' /tmp/probe.err
     echo "driver-rc $driver_rc"
     cat /tmp/driver.txt
     sed 's/^/driver-stderr /' /tmp/driver.err
-    echo "gadget-rc $gadget_rc"
-    cat /tmp/gadget.txt
-    sed 's/^/gadget-stderr /' /tmp/gadget.err
-    echo "vm-end"
-} > /dev/ttyS1
-echo "lumaro-vm: done"
-poweroff -f
+}
+vm_finish report

@@ -1,52 +1,31 @@
 #!/bin/busybox sh
 # /init of the wine kernel test's virtual machine. The host's root, shared read-only, becomes the
 # root of every program run here (chroot), so wine and this build's programs find their libraries
-# where they were installed. Progress goes to the console (ttyS0); results, whole, to ttyS1.
-
-/bin/busybox mount -t devtmpfs devtmpfs /dev
-exec 0</dev/console 1>/dev/console 2>&1
-/bin/busybox --install -s /bin
-export PATH=/bin
-mount -t proc proc /proc
-mount -t sysfs sysfs /sys
-
-limit=90
-for word in $(cat /proc/cmdline); do
-    case "$word" in lumaro.limit=*) limit=${word#lumaro.limit=} ;; esac
-done
-(
-    sleep "$limit"
-    echo "lumaro-vm: watchdog: $limit s passed, powering off"
-    cat /tmp-times /tmp-step*.out 2>/dev/null | grep -v '^write ' | tail -n 40
+# where they were installed.
+. /vm-init.sh
+seen_so_far() {
+    cat $vm_times /tmp-step*.out 2>/dev/null | grep -v '^write ' | tail -n 40
     tail -n 20 /tmp-step*.err 2>/dev/null
-    poweroff -f
-) &
-
-times=/tmp-times
-mark() {
-    echo "vm-time $1 $(cut -d' ' -f1 /proc/uptime)" >> $times
 }
-mark boot
-
-fail() {
-    echo "lumaro-vm: $*"
-    dmesg | tail -n 40
-    { echo "vm-error $*"; cat $times; } > /dev/ttyS1
-    poweroff -f
-}
-
-for module in $(cat /lib/modules/order); do
-    insmod "/lib/modules/$module.ko" || fail "insmod $module"
-done
+vm_watchdog seen_so_far
+vm_load_modules
 . /scenario
 
 host=/host
-mkdir -p $host
+mkdir -p $host /share
 mount -t 9p -o trans=virtio,version=9p2000.L,ro,msize=512000 hostroot $host || fail "mount 9p"
 for dir in dev proc sys; do
     mount --bind /$dir $host/$dir
 done
+# /tmp is written here, but the host's folders in it stay in sight: a checkout or build tree
+# beneath it holds the programs and the prefix's links.
+mount --bind $host/tmp /share
 mount -t tmpfs tmpfs $host/tmp
+for entry in /share/*; do
+    [ -d "$entry" ] && mkdir $host/tmp/${entry##*/} && mount --bind "$entry" $host/tmp/${entry##*/}
+done
+vm=$host/tmp/.lumaro-vm
+mkdir -p $vm/prefix $vm/home
 mount -t tmpfs tmpfs $host/run
 mkdir -p $host/dev/gadget
 mount -t gadgetfs gadgetfs $host/dev/gadget || fail "mount gadgetfs"
@@ -64,34 +43,23 @@ echo "TAG==\"uaccess\", ENV{MAJOR}!=\"\", OWNER=\"$seat_uid\"" > $host/etc/udev/
 in_host /lib/systemd/systemd-udevd --daemon || fail "systemd-udevd"
 mark mounted
 
-echo "lumaro-vm: starting the gadget"
-chroot $host $gadget /dev/gadget /tmp/gadget.txt $gadget_options 2>$host/tmp/gadget.err &
-gadget_pid=$!
-tries=0
-while [ ! -e /dev/hidraw0 ] && [ $tries -lt 200 ]; do
-    sleep 0.05
-    tries=$((tries + 1))
-done
-[ -e /dev/hidraw0 ] || fail "the gadget never became a hidraw device"
+vm_start_gadget $vm chroot $host $gadget /dev/gadget /tmp/.lumaro-vm/gadget.txt $gadget_options
 # wine skips for good a node it cannot open: the rule must have acted before wine starts.
-tries=0
-while [ "$(stat -c %u /dev/hidraw0)" != $seat_uid ] && [ $tries -lt 200 ]; do
-    sleep 0.05
-    tries=$((tries + 1))
-done
+seat_owns_node() {
+    [ "$(stat -c %u /dev/hidraw0)" = $seat_uid ]
+}
+vm_wait seat_owns_node
 echo "hidraw-access $(stat -c '%u %a' /dev/hidraw0) $(in_host udevadm info -q property -p /sys/class/hidraw/hidraw0 | grep '^TAGS=')" > /tmp-hidraw
 mark gadget
 
 chown -R $seat_uid:$seat_uid /prefix
-mkdir -p $host/tmp/prefix $host/tmp/home
-chown $seat_uid:$seat_uid $host/tmp/home
-mount --bind /prefix $host/tmp/prefix
+chown $seat_uid:$seat_uid $vm/home
+mount --bind /prefix $vm/prefix
 # wine hands a Windows program no QT_* variable; WINEQT_* reaches it as QT_*.
 as_seat_user() {
     chroot $host /usr/bin/setpriv --reuid=$seat_uid --regid=$seat_uid --clear-groups \
-        /usr/bin/env -i PATH=/usr/bin HOME=/tmp/home WINEPREFIX=/tmp/prefix WINEDEBUG=-all \
-        WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=" DISPLAY= QT_QPA_PLATFORM=offscreen \
-        WINEQT_QPA_PLATFORM=offscreen "$@"
+        /usr/bin/env -i PATH=/usr/bin HOME=/tmp/.lumaro-vm/home WINEPREFIX=/tmp/.lumaro-vm/prefix $wine_settings \
+        DISPLAY= QT_QPA_PLATFORM=offscreen WINEQT_QPA_PLATFORM=offscreen "$@"
 }
 # One wineserver for every step; wineboot brings up its services, the HID bus among them.
 as_seat_user $wineserver -p </dev/null >/dev/null 2>&1
@@ -109,10 +77,10 @@ while read -r program arguments; do
         kill -USR2 $gadget_pid
     ) &
     replugger=$!
+    # Run from a copy: a large executable (the static Qt one, 41 MB) mapped straight from the
+    # share dies at start-up (an access violation at a null address near its entry); the copy runs.
     case "$program" in
-        # Run from a copy: a large executable (the static Qt one, 41 MB) mapped straight from the
-        # share dies at start-up (an access violation at a null address near its entry); the copy runs.
-        *.exe) cp $host$program $host/tmp/step.exe; as_seat_user $wine /tmp/step.exe $arguments ;;
+        *.exe) cp $host$program $vm/step.exe; as_seat_user $wine /tmp/.lumaro-vm/step.exe $arguments ;;
         *) as_seat_user $program $arguments ;;
     esac > /tmp-step$step.out 2> /tmp-step$step.err </dev/null
     echo "step-rc $step $?" >> /tmp-step$step.out
@@ -120,25 +88,11 @@ while read -r program arguments; do
     mark step-$step
 done < /steps
 
-echo "lumaro-vm: stopping the gadget"
-kill -TERM $gadget_pid
-wait $gadget_pid
-gadget_rc=$?
-mark end
-
-{
-    echo "vm-begin"
-    echo "vm-kernel $(uname -r)"
+report() {
     cat /tmp-hidraw
     for i in $(seq 1 $step); do
         cat /tmp-step$i.out
         sed "s/^/step-stderr $i /" /tmp-step$i.err
     done
-    echo "gadget-rc $gadget_rc"
-    cat $host/tmp/gadget.txt
-    sed 's/^/gadget-stderr /' $host/tmp/gadget.err
-    cat $times
-    echo "vm-end"
-} > /dev/ttyS1
-echo "lumaro-vm: done"
-poweroff -f
+}
+vm_finish report

@@ -7,7 +7,8 @@ case "${1:-}" in
 start)
     mkdir -p "$WINEPREFIX"
     # Its standard streams must not stay attached to ctest's pipe, or the run never ends.
-    wineserver -p </dev/null >/dev/null 2>&1 || exit 1
+    wineserver -p </dev/null >/dev/null 2>&1 ||
+        { echo "wine-session: wineserver did not start in $WINEPREFIX" >&2; exit 1; }
     # Creates the prefix on first use (several seconds) and brings up wine's own HID devices.
     wine wineboot </dev/null >/dev/null 2>&1
     ;;
