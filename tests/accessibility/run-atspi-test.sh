@@ -4,21 +4,17 @@
 #
 #   run-atspi-test.sh UPDATER NO_CONTROLLER_PROGRAM TREE_FILE
 #
-# Exits 77 (skipped) when a tool is missing, naming its package.
+# Skips (77) when a tool is missing, naming its package; under ./check that fails.
 set -u
 PATH=$PATH:/usr/sbin:/sbin
 updater=$1 no_controller=$2 tree=$3
 
-need() {
-    if ! eval "$1" >/dev/null 2>&1; then
-        echo "skipped: needs $2 (tools/install-deps test installs it)"
-        exit 77
-    fi
-}
-need "command -v Xvfb" xvfb
-need "command -v dbus-run-session" dbus-bin
-need "test -x /usr/libexec/at-spi-bus-launcher" at-spi2-core
-need "/usr/bin/python3 -c 'import pyatspi'" python3-pyatspi
+rig_dir=$(cd "$(dirname "$0")/../rig" && pwd)
+. "$rig_dir/rig.sh"
+rig_need Xvfb xvfb
+rig_need dbus-run-session dbus-bin
+[ -x /usr/libexec/at-spi-bus-launcher ] || rig_missing "at-spi-bus-launcher is missing (Debian package at-spi2-core)"
+/usr/bin/python3 -c 'import pyatspi' > /dev/null 2>&1 || rig_missing "pyatspi is missing (Debian package python3-pyatspi)"
 
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
