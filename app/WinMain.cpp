@@ -15,8 +15,8 @@ int runWithWindowsCommandLine(const wchar_t* commandLine, MainFunction mainFunct
     char** argv = new char*[argc + 1];
     for (int i = 0; i < argc; ++i) {
         // Length -1 converts the terminating zero too, so the size includes it.
-        const int size = WideCharToMultiByte(CP_ACP, 0, wideArgv[i], -1, nullptr, 0, nullptr,
-                                             nullptr);
+        const int size
+            = WideCharToMultiByte(CP_ACP, 0, wideArgv[i], -1, nullptr, 0, nullptr, nullptr);
         // Never hand main an unterminated string, even if the size query fails.
         argv[i] = new char[size > 0 ? size : 1]();
         if (size > 0)

@@ -89,7 +89,8 @@ void printSorted(std::FILE* out, const std::map<std::string, int>& counts, int t
     std::vector<std::pair<int, std::string>> sorted;
     for (const auto& entry : counts)
         sorted.emplace_back(entry.second, entry.first);
-    std::sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    std::sort(sorted.begin(), sorted.end(),
+              [](const auto& a, const auto& b) { return a.first > b.first; });
     for (int i = 0; i < int(sorted.size()) && i < top; ++i)
         std::fprintf(out, "    %5d x %s\n", sorted[i].first, sorted[i].second.c_str());
     if (int(sorted.size()) > top)

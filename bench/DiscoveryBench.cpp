@@ -41,7 +41,8 @@ struct PassFigures {
 // Runs `passes` discovery passes, each timed on its own, with the repaint it schedules timed
 // apart. `opens` reads the bus's (foreign, controller) open counters; `afterPass` tidies the bus
 // outside the timed region.
-PassFigures measurePasses(Widget& window, int passes, const std::function<std::pair<int, int>()>& opens,
+PassFigures measurePasses(Widget& window, int passes,
+                          const std::function<std::pair<int, int>()>& opens,
                           const std::function<void()>& afterPass, bool expectController)
 {
     window.show();
@@ -84,9 +85,11 @@ PassFigures measurePasses(Widget& window, int passes, const std::function<std::p
 
 void printRow(int foreign, const PassFigures& figures, const PassFigures& single)
 {
-    const double perInterface = foreign > 1 ? (figures.wallMedian - single.wallMedian) / (foreign - 1) : 0;
-    std::printf("    %4d   %9.2f   %9.2f   %9.2f   %12s   %10.1f   %9.2f   %8llu   %9.1f%s\n", foreign,
-                figures.wallMedian / 1e3, figures.wallMinimum / 1e3, figures.cpuMedian / 1e3,
+    const double perInterface
+        = foreign > 1 ? (figures.wallMedian - single.wallMedian) / (foreign - 1) : 0;
+    std::printf("    %4d   %9.2f   %9.2f   %9.2f   %12s   %10.1f   %9.2f   %8llu   %9.1f%s\n",
+                foreign, figures.wallMedian / 1e3, figures.wallMinimum / 1e3,
+                figures.cpuMedian / 1e3,
                 foreign > 1 ? QByteArray::number(perInterface / 1e3, 'f', 3).constData() : "-",
                 figures.foreignOpensPerPass, figures.controllerOpensPerPass,
                 (unsigned long long)figures.allocationsPerPass, figures.repaintMedian / 1e3,
@@ -95,13 +98,16 @@ void printRow(int foreign, const PassFigures& figures, const PassFigures& single
 
 void printHeader()
 {
-    std::printf("    foreign  pass wall   pass wall   pass CPU   per extra      foreign     ctrl        allocs     repaint\n"
-                "             (us, med)   (us, min)   (us, med)  interface(us)  opens/pass  opens/pass  /pass      after (us)\n");
+    std::printf("    foreign  pass wall   pass wall   pass CPU   per extra      foreign     ctrl   "
+                "     allocs     repaint\n"
+                "             (us, med)   (us, min)   (us, med)  interface(us)  opens/pass  "
+                "opens/pass  /pass      after (us)\n");
 }
 
 void measureLeanBus(int passes)
 {
-    std::printf("  LeanHidBus (constant-time open, records nothing), controller in its bootloader, up to date:\n");
+    std::printf("  LeanHidBus (constant-time open, records nothing), controller in its bootloader, "
+                "up to date:\n");
     printHeader();
     PassFigures single;
     for (int foreign : g_foreignCounts) {
@@ -109,8 +115,8 @@ void measureLeanBus(int passes)
         bus.controller().setInstalledVersion(EMBEDDED_FIRMWARE_VERSION);
         std::unique_ptr<Widget> window = openWindowWithoutPolling(bus);
         const PassFigures figures = measurePasses(
-            *window, passes, [&] { return std::make_pair(bus.foreignOpens(), bus.controllerOpens()); },
-            [] {}, true);
+            *window, passes,
+            [&] { return std::make_pair(bus.foreignOpens(), bus.controllerOpens()); }, [] {}, true);
         if (foreign == 1)
             single = figures;
         printRow(foreign, figures, single);
@@ -119,7 +125,8 @@ void measureLeanBus(int passes)
 
 void measureVirtualBus(int passes)
 {
-    std::printf("  VirtualHidAccess (the test bus: finds an index by walking its list, records every transfer):\n");
+    std::printf("  VirtualHidAccess (the test bus: finds an index by walking its list, records "
+                "every transfer):\n");
     printHeader();
     PassFigures single;
     for (int foreign : g_foreignCounts) {
@@ -150,15 +157,19 @@ void measureVirtualBus(int passes)
 
 void measurePlatformBackend(int passes)
 {
-    const int hidraw = int(QDir(QStringLiteral("/sys/class/hidraw")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
-    std::printf("  This machine's HID stack (hidapi on hidraw, enumerating vendor 0x%04X only), %d hidraw "
-                "interfaces present, no controller:\n",
-                unsigned(CONTROLLER_VID), hidraw);
+    const int hidraw = int(QDir(QStringLiteral("/sys/class/hidraw"))
+                               .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
+                               .size());
+    std::printf(
+        "  This machine's HID stack (hidapi on hidraw, enumerating vendor 0x%04X only), %d hidraw "
+        "interfaces present, no controller:\n",
+        unsigned(CONTROLLER_VID), hidraw);
     std::unique_ptr<HidAccess> hid = createPlatformHidAccess();
     std::unique_ptr<Widget> window = openWindowWithoutPolling(*hid);
     const PassFigures figures = measurePasses(
         *window, passes, [] { return std::make_pair(0, 0); }, [] {}, false);
-    std::printf("    pass wall %.2f us median, CPU %.2f us median, %llu allocations per pass, repaint after "
+    std::printf("    pass wall %.2f us median, CPU %.2f us median, %llu allocations per pass, "
+                "repaint after "
                 "%.1f us median\n",
                 figures.wallMedian / 1e3, figures.cpuMedian / 1e3,
                 (unsigned long long)figures.allocationsPerPass, figures.repaintMedian / 1e3);
@@ -180,7 +191,8 @@ void printAllocationSites()
         window->_Open_Update_device();
     }
     AllocationSites::setEnabled(false);
-    std::printf("\n  allocations of one pass (64 foreign interfaces), by the call in the window's code:\n");
+    std::printf(
+        "\n  allocations of one pass (64 foreign interfaces), by the call in the window's code:\n");
     AllocationSites::reportByCall(stdout, "Widget::");
     QApplication::processEvents();
 }
@@ -203,12 +215,16 @@ int main(int argc, char** argv)
     QApplication application(argc, argv);
     const int passes = intArgument(argc, argv, "--passes", 400);
 
-    std::printf("3. Discovery scaling: one pass (_Open_Update_device) on the GUI thread with N foreign HID\n"
-                "   interfaces ahead of the controller, window shown, %d passes per row\n", passes);
+    std::printf("3. Discovery scaling: one pass (_Open_Update_device) on the GUI thread with N "
+                "foreign HID\n"
+                "   interfaces ahead of the controller, window shown, %d passes per row\n",
+                passes);
     measureLeanBus(passes);
     measureVirtualBus(passes);
     measurePlatformBackend(passes / 4);
-    if (std::find_if(argv, argv + argc, [](const char* a) { return std::strcmp(a, "--sites") == 0; }) != argv + argc)
+    if (std::find_if(argv, argv + argc,
+                     [](const char* a) { return std::strcmp(a, "--sites") == 0; })
+        != argv + argc)
         printAllocationSites();
     return 0;
 }

@@ -57,8 +57,8 @@ bool flashOnce(Widget& window, VirtualController& controller)
     const int progress = progressOf(window)->value();
     if (pages == int(FIRMWARE_PAGE_COUNT) && progress == 62 && window.updateFinished())
         return true;
-    std::fprintf(stderr, "lumaro-bench-flash: %d pages programmed, progress %d, finished %d\n", pages,
-                 progress, int(window.updateFinished()));
+    std::fprintf(stderr, "lumaro-bench-flash: %d pages programmed, progress %d, finished %d\n",
+                 pages, progress, int(window.updateFinished()));
     return false;
 }
 
@@ -119,20 +119,22 @@ void measureOverhead(bool shown, int runs)
     const auto o = BenchClock::summarize(own);
     std::printf("  %s\n", shown ? "window shown, progress bar visible (as after a press of Update):"
                                 : "window hidden (the sequence alone, no painting):");
-    std::printf("    wall time per update     %9.3f ms median (min %.3f, max %.3f)\n", w.median / 1e6,
-                w.minimum / 1e6, w.maximum / 1e6);
-    std::printf("    CPU time per update      %9.3f ms median (min %.3f, max %.3f)\n", c.median / 1e6,
-                c.minimum / 1e6, c.maximum / 1e6);
+    std::printf("    wall time per update     %9.3f ms median (min %.3f, max %.3f)\n",
+                w.median / 1e6, w.minimum / 1e6, w.maximum / 1e6);
+    std::printf("    CPU time per update      %9.3f ms median (min %.3f, max %.3f)\n",
+                c.median / 1e6, c.minimum / 1e6, c.maximum / 1e6);
     std::printf("    inside the controller model %6.3f ms median\n", d.median / 1e6);
     std::printf("    the window's own code    %9.3f ms median, %.2f us per report (%d reports)\n",
                 o.median / 1e6, o.median / 1e3 / g_reportsPerUpdate, g_reportsPerUpdate);
-    std::printf("    allocations in the window's code (Qt included): %llu per update "
-                "(operator new %llu, malloc/calloc/realloc %llu, %llu bytes); range over runs %llu..%llu\n",
-                (unsigned long long)program.total(), (unsigned long long)program.operatorNew,
-                (unsigned long long)program.mallocFamily, (unsigned long long)program.bytes,
-                (unsigned long long)programMin, (unsigned long long)programMax);
-    std::printf("    allocations in the controller model (harness, not counted above): %llu per update\n",
-                (unsigned long long)model.total());
+    std::printf(
+        "    allocations in the window's code (Qt included): %llu per update "
+        "(operator new %llu, malloc/calloc/realloc %llu, %llu bytes); range over runs %llu..%llu\n",
+        (unsigned long long)program.total(), (unsigned long long)program.operatorNew,
+        (unsigned long long)program.mallocFamily, (unsigned long long)program.bytes,
+        (unsigned long long)programMin, (unsigned long long)programMax);
+    std::printf(
+        "    allocations in the controller model (harness, not counted above): %llu per update\n",
+        (unsigned long long)model.total());
 }
 
 // One configuration of figure 2. `modelledNanos` reads the bus's measured waits so far.
@@ -195,7 +197,9 @@ void measureAgainstUsbBound(int runs)
                 "  nominal bound %d reports x %.1f ms + %zu pages x %.1f ms = %.1f ms\n",
                 g_reportMicros, g_pageProgramMicros, g_reportsPerUpdate, g_reportMicros / 1000.0,
                 FIRMWARE_PAGE_COUNT, g_pageProgramMicros / 1000.0,
-                (g_reportsPerUpdate * double(g_reportMicros) + FIRMWARE_PAGE_COUNT * double(g_pageProgramMicros)) / 1000.0);
+                (g_reportsPerUpdate * double(g_reportMicros)
+                 + FIRMWARE_PAGE_COUNT * double(g_pageProgramMicros))
+                    / 1000.0);
     {
         VirtualHidAccess bus;
         bus.setLatency(g_reportMicros, g_pageProgramMicros);
@@ -269,7 +273,9 @@ int main(int argc, char** argv)
     const int runs = intArgument(argc, argv, "--runs", 200);
     const int usbRuns = intArgument(argc, argv, "--usb-runs", 5);
 
-    std::printf("1. Flash overhead: full update against the virtual controller, zero latency, %d runs\n", runs);
+    std::printf(
+        "1. Flash overhead: full update against the virtual controller, zero latency, %d runs\n",
+        runs);
     measureOverhead(false, runs);
     measureOverhead(true, runs);
     std::printf("\n2. Flash against the USB bound: %d runs\n", usbRuns);

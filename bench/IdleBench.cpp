@@ -116,14 +116,18 @@ void report(const Subject& subject)
     const double statCpu = double(subject.end.cpuTicks - subject.start.cpuTicks) * tickNanos;
     // The scheduler's counters live with the threads: a thread that ends takes its share along.
     const bool threadEnded = subject.end.onCpuNanos < subject.start.onCpuNanos;
-    const double schedCpu = threadEnded ? 0 : double(subject.end.onCpuNanos - subject.start.onCpuNanos);
+    const double schedCpu
+        = threadEnded ? 0 : double(subject.end.onCpuNanos - subject.start.onCpuNanos);
     std::printf("  %s\n", subject.label.c_str());
-    std::printf("    CPU over %.1f s: %.1f ms by /proc/<pid>/stat (%.0f ms ticks) = %.3f %% of one core;\n",
-                wall / 1e9, statCpu / 1e6, tickNanos / 1e6, 100.0 * statCpu / wall);
+    std::printf(
+        "    CPU over %.1f s: %.1f ms by /proc/<pid>/stat (%.0f ms ticks) = %.3f %% of one core;\n",
+        wall / 1e9, statCpu / 1e6, tickNanos / 1e6, 100.0 * statCpu / wall);
     if (threadEnded)
-        std::printf("                   the scheduler's counters do not apply: a thread ended meanwhile\n");
+        std::printf(
+            "                   the scheduler's counters do not apply: a thread ended meanwhile\n");
     else
-        std::printf("                   %.2f ms by the scheduler's counters of its threads = %.4f %% of one core\n",
+        std::printf("                   %.2f ms by the scheduler's counters of its threads = %.4f "
+                    "%% of one core\n",
                     schedCpu / 1e6, 100.0 * schedCpu / wall);
     std::printf("    resident memory: %ld KiB after start-up, %ld KiB at the end; %d threads\n",
                 subject.start.residentKiB, subject.end.residentKiB, subject.end.threads);
@@ -146,22 +150,25 @@ int runMeter(int argc, char** argv)
         subject.command = command;
         subjects.push_back(subject);
     };
-    add("window on an empty virtual bus (no controller, nothing else)", {self, "--window", "empty-bus"});
+    add("window on an empty virtual bus (no controller, nothing else)",
+        {self, "--window", "empty-bus"});
     add("window on this machine's HID stack (hidapi on hidraw; no controller here)",
         {self, "--window", "platform"});
     if (updater)
-        add(std::string("the program itself, ") + updater +
-                " (a stand-in build: its demo bus holds two foreign interfaces and a controller, which it "
-                "switches to the bootloader and then keeps finding)",
+        add(std::string("the program itself, ") + updater
+                + " (a stand-in build: its demo bus holds two foreign interfaces and a controller, "
+                  "which it "
+                  "switches to the bootloader and then keeps finding)",
             {updater});
     add("for comparison: the same empty-bus window never shown (passes, no painting)",
         {self, "--window", "empty-bus", "--hidden"});
     add("for comparison: the same empty-bus window shown, polling stopped (no passes)",
         {self, "--window", "empty-bus", "--no-polling"});
 
-    std::printf("4. Idle cost: %d s measured after %d s of start-up, polling twice a second, offscreen; "
-                "the processes run side by side\n",
-                seconds, settle);
+    std::printf(
+        "4. Idle cost: %d s measured after %d s of start-up, polling twice a second, offscreen; "
+        "the processes run side by side\n",
+        seconds, settle);
     for (Subject& subject : subjects)
         subject.pid = spawn(subject.command);
     std::this_thread::sleep_for(std::chrono::seconds(settle));

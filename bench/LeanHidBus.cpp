@@ -54,7 +54,8 @@ int LeanHidBus::interfaceOf(HidHandle handle) const
     const auto value = reinterpret_cast<std::uintptr_t>(handle);
     if (value == g_controllerHandle)
         return -1;
-    if (value >= g_foreignHandleBase && value < g_foreignHandleBase + std::uintptr_t(m_foreign_count))
+    if (value >= g_foreignHandleBase
+        && value < g_foreignHandleBase + std::uintptr_t(m_foreign_count))
         return static_cast<int>(value - g_foreignHandleBase);
     return -2;
 }

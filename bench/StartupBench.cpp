@@ -93,8 +93,9 @@ bool launchOnce(const std::string& self, const std::string& bus, Stages* stages)
     int status = 0;
     waitpid(pid, &status, 0);
     long long values[6] = {};
-    if (std::sscanf(output.c_str(), "%lld %lld %lld %lld %lld %lld", &values[0], &values[1], &values[2],
-                    &values[3], &values[4], &values[5]) != 6)
+    if (std::sscanf(output.c_str(), "%lld %lld %lld %lld %lld %lld", &values[0], &values[1],
+                    &values[2], &values[3], &values[4], &values[5])
+        != 6)
         return false;
     *stages = Stages{values[0] / 1e6, values[1] / 1e6, values[2] / 1e6,
                      values[3] / 1e6, values[4] / 1e6, values[5] / 1e6};
@@ -124,7 +125,8 @@ void measure(const std::string& self, const std::string& bus, const char* label,
     }
     const auto row = [](const char* stage, const std::vector<double>& values) {
         const auto s = BenchClock::summarize(values);
-        std::printf("    %-34s %8.2f ms median (min %.2f, max %.2f)\n", stage, s.median, s.minimum, s.maximum);
+        std::printf("    %-34s %8.2f ms median (min %.2f, max %.2f)\n", stage, s.median, s.minimum,
+                    s.maximum);
     };
     std::printf("  %s, %d starts after one uncounted:\n", label, runs);
     row("main() entered", main);
@@ -153,8 +155,10 @@ int main(int argc, char** argv)
     self[size] = '\0';
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
 
-    std::printf("5. Start-up: from fork() in the launcher to the window's first frame, offscreen\n");
-    measure(self, "default", "the program's window (this build's HID access, polling from the start)", runs);
+    std::printf(
+        "5. Start-up: from fork() in the launcher to the window's first frame, offscreen\n");
+    measure(self, "default",
+            "the program's window (this build's HID access, polling from the start)", runs);
     measure(self, "empty-bus", "the window on an empty virtual bus (no controller)", runs);
     return 0;
 }

@@ -31,5 +31,6 @@ std::uint32_t infoReplyVersion(const std::uint8_t* report)
 
 std::uint32_t checksumReplyValue(const std::uint8_t* report)
 {
-    return report[5] | report[6] << 8 | report[7] << 16 | static_cast<std::uint32_t>(report[8]) << 24;
+    return report[5] | report[6] << 8 | report[7] << 16
+         | static_cast<std::uint32_t>(report[8]) << 24;
 }

@@ -67,11 +67,13 @@ public:
     // HidD_GetIndexedString: asks the device for string `stringIndex` into `buffer`, which is
     // `bufferLength` bytes long. The length reaches the device as the request's length.
     virtual bool getIndexedString(HidHandle handle, std::uint32_t stringIndex, void* buffer,
-                                  std::uint32_t bufferLength) = 0;
+                                  std::uint32_t bufferLength)
+        = 0;
 
     // WriteFile of exactly kReportSize bytes; `report[0]` is the report ID.
     virtual bool writeReport(HidHandle handle, const std::uint8_t* report,
-                             std::uint32_t* bytesWritten) = 0;
+                             std::uint32_t* bytesWritten)
+        = 0;
 
     // ReadFile of one input report into `report` (kReportSize bytes, report[0] set to 0). Waits at
     // most kReportReadTimeoutMs. Succeeds only when a whole report arrived; on failure `report`

@@ -22,8 +22,8 @@
 namespace {
 
 // The value Windows gives the HID class; nothing on Linux reads it.
-constexpr HidGuid g_hid_class_guid = {0x4D1E55B2, 0xF16F, 0x11CF,
-                                      {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+constexpr HidGuid g_hid_class_guid
+    = {0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
 
 constexpr std::uint16_t g_us_english = 0x0409;
 // A string request is answered from the device's control endpoint within a frame or two; a
@@ -172,7 +172,8 @@ bool HidAccessLinux::getIndexedString(HidHandle handle, std::uint32_t stringInde
             usb, LIBUSB_ENDPOINT_IN | LIBUSB_REQUEST_TYPE_STANDARD | LIBUSB_RECIPIENT_DEVICE,
             LIBUSB_REQUEST_GET_DESCRIPTOR,
             static_cast<std::uint16_t>((LIBUSB_DT_STRING << 8) | stringIndex), g_us_english,
-            descriptor.data(), static_cast<std::uint16_t>(bufferLength), g_string_request_timeout_ms);
+            descriptor.data(), static_cast<std::uint16_t>(bufferLength),
+            g_string_request_timeout_ms);
         if (transferred > 2)
             std::memcpy(buffer, descriptor.data() + 2, static_cast<std::size_t>(transferred) - 2);
         libusb_close(usb);
@@ -244,8 +245,8 @@ bool HidAccessLinux::reachesHardware() const
     return true;
 }
 
-bool HidAccessLinux::usbLocationOfHidraw(const std::string& sysfsRoot, const std::string& hidrawPath,
-                                         UsbLocation* location)
+bool HidAccessLinux::usbLocationOfHidraw(const std::string& sysfsRoot,
+                                         const std::string& hidrawPath, UsbLocation* location)
 {
     namespace fs = std::filesystem;
     const std::string prefix = "/dev/";
@@ -267,7 +268,8 @@ bool HidAccessLinux::usbLocationOfHidraw(const std::string& sysfsRoot, const std
     for (; device != root && device.has_relative_path(); device = device.parent_path()) {
         unsigned long bus = 0;
         unsigned long address = 0;
-        if (readSysfsNumber(device / "busnum", &bus) && readSysfsNumber(device / "devnum", &address)) {
+        if (readSysfsNumber(device / "busnum", &bus)
+            && readSysfsNumber(device / "devnum", &address)) {
             if (bus == 0 || bus > 0xFF || address == 0 || address > 0xFF)
                 return false;
             location->busNumber = static_cast<std::uint8_t>(bus);
@@ -281,8 +283,8 @@ bool HidAccessLinux::usbLocationOfHidraw(const std::string& sysfsRoot, const std
 std::string HidAccessLinux::permissionNotice(const std::string& deviceNode)
 {
     return "lumaro-updater: no permission to open the controller at " + deviceNode
-        + "; install packaging/60-lumaro-updater.rules into /etc/udev/rules.d/, run"
-          " 'udevadm control --reload' and plug the controller in again";
+         + "; install packaging/60-lumaro-updater.rules into /etc/udev/rules.d/, run"
+           " 'udevadm control --reload' and plug the controller in again";
 }
 
 void HidAccessLinux::noteOpenFailure(const std::string& deviceNode)

@@ -17,8 +17,8 @@ extern "C" {
 
 namespace {
 
-using DeviceInfoList = std::unique_ptr<std::remove_pointer_t<HDEVINFO>,
-                                       decltype(&SetupDiDestroyDeviceInfoList)>;
+using DeviceInfoList
+    = std::unique_ptr<std::remove_pointer_t<HDEVINFO>, decltype(&SetupDiDestroyDeviceInfoList)>;
 
 GUID toWindowsGuid(const HidGuid& guid)
 {
@@ -40,8 +40,8 @@ bool isOpenHandle(HidHandle handle)
 HANDLE open_hid_interface(const GUID& hidClass, DWORD index)
 {
     // A fresh list per call: an index counts positions among the interfaces present right now.
-    const HDEVINFO classList =
-        SetupDiGetClassDevsW(&hidClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    const HDEVINFO classList
+        = SetupDiGetClassDevsW(&hidClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (classList == INVALID_HANDLE_VALUE)
         return nullptr;
     // Destroyed on every way out, the early returns included.
@@ -64,8 +64,8 @@ HANDLE open_hid_interface(const GUID& hidClass, DWORD index)
     auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(detailBuffer.data());
     // The fixed size of the structure, not the size of the buffer: SetupAPI checks it as a version.
     detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-    if (!SetupDiGetDeviceInterfaceDetailW(list.get(), &interfaceData, detail, requiredSize,
-                                          nullptr, nullptr))
+    if (!SetupDiGetDeviceInterfaceDetailW(list.get(), &interfaceData, detail, requiredSize, nullptr,
+                                          nullptr))
         return nullptr;
 
     // Overlapped, so that readReport can give up on a silent device (see transferReport). The
@@ -143,8 +143,7 @@ bool HidAccessWindows::readReport(HidHandle handle, std::uint8_t* report, std::u
     // touches the caller's report.
     std::array<std::uint8_t, kReportSize> received = {};
     DWORD transferred = 0;
-    if (!transferReport(handle, false, received.data(), &transferred)
-        || transferred != kReportSize)
+    if (!transferReport(handle, false, received.data(), &transferred) || transferred != kReportSize)
         return false;
     std::memcpy(report, received.data(), kReportSize);
     *bytesRead = transferred;
@@ -156,17 +155,16 @@ bool HidAccessWindows::readReport(HidHandle handle, std::uint8_t* report, std::u
 // good; CancelIoEx plus a wait for the completion bounds it by kReportReadTimeoutMs and leaves no
 // I/O in flight on our buffer or OVERLAPPED. Writes get the same bound: a device that stops
 // taking output reports must not hang the window either.
-bool HidAccessWindows::transferReport(HANDLE handle, bool isWrite, void* report,
-                                      DWORD* transferred)
+bool HidAccessWindows::transferReport(HANDLE handle, bool isWrite, void* report, DWORD* transferred)
 {
     if (!isOpenHandle(handle) || m_io_event == nullptr)
         return false;
 
     OVERLAPPED overlapped = {};
     overlapped.hEvent = m_io_event;
-    const BOOL started = isWrite
-        ? WriteFile(handle, report, static_cast<DWORD>(kReportSize), nullptr, &overlapped)
-        : ReadFile(handle, report, static_cast<DWORD>(kReportSize), nullptr, &overlapped);
+    const BOOL started
+        = isWrite ? WriteFile(handle, report, static_cast<DWORD>(kReportSize), nullptr, &overlapped)
+                  : ReadFile(handle, report, static_cast<DWORD>(kReportSize), nullptr, &overlapped);
     if (!started && GetLastError() != ERROR_IO_PENDING)
         return false;
 

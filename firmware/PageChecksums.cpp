@@ -16,6 +16,6 @@ const std::uint32_t g_page_checksums[FIRMWARE_PAGE_COUNT + 1] = {
     0xADBE, 0xBB61, 0xA5CD, 0xA5E2, // 48 to 51
     0xECD1, 0x8DF6, 0xA0E4, 0xC23C, // 52 to 55
     0x78FB, 0x8807, 0x3405, 0x4824, // 56 to 59
-    0x10B0,                         // 60
-    0,                              // never read
+    0x10B0, // 60
+    0, // never read
 };

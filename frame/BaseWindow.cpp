@@ -58,7 +58,8 @@ void BaseWindow::paintEvent(QPaintEvent* event)
     painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
     painter.fillPath(path, QBrush(QColor(240, 240, 240, 255)));
 
-    painter.setPen(QPen(QBrush(QColor(0, 153, 188)), 4.0, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin));
+    painter.setPen(
+        QPen(QBrush(QColor(0, 153, 188)), 4.0, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin));
     // Sized for the fixed 575 x 575 updater window, not for whatever size this one has.
     painter.drawRect(2, 2, 571, 571);
 

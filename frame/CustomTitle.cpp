@@ -207,8 +207,8 @@ void CustomTitle::mousePressEvent(QMouseEvent* event)
         // button as held (nothing under the pointer would light up): the release is given now.
         if (handle && handle->startSystemMove())
             QWindowSystemInterface::handleMouseEvent(handle, event->localPos(), event->screenPos(),
-                                                     event->buttons() & ~event->button(), event->button(),
-                                                     QEvent::MouseButtonRelease);
+                                                     event->buttons() & ~event->button(),
+                                                     event->button(), QEvent::MouseButtonRelease);
         return;
     }
     m_pressed = true;

@@ -41,7 +41,8 @@ bool KeyboardFocus::eventFilter(QObject* watched, QEvent* event)
         const auto* key = static_cast<QKeyEvent*>(event);
         // Shift passes, as it does with Space and the mouse; the keypad's Enter carries a modifier
         // of its own.
-        const Qt::KeyboardModifiers chords = Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
+        const Qt::KeyboardModifiers chords
+            = Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
         if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && !key->isAutoRepeat()
             && !(key->modifiers() & chords)) {
             button->click();

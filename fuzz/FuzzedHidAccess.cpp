@@ -143,7 +143,7 @@ bool FuzzedHidAccess::writeReport(HidHandle handle, const std::uint8_t* report,
         misuse("a report whose byte 0 is not the report ID 0");
     const std::uint8_t* data = report + 1;
     const bool command = data[0] == COMMAND_LEAD_BYTE && data[2] == COMMAND_GUARD_BYTE
-        && data[3] == static_cast<std::uint8_t>(0xFF - data[1]);
+                      && data[3] == static_cast<std::uint8_t>(0xFF - data[1]);
     // Only a run that has passed the version gate selects pages; from then on the window holds no
     // version, since the flash is being rewritten.
     if (command && data[1] == CMD_SET_PAGE)
@@ -157,7 +157,8 @@ bool FuzzedHidAccess::writeReport(HidHandle handle, const std::uint8_t* report,
     // The reply that may follow answers the header of this report, as the window sees it; data
     // chunks are never followed by a read, so a chunk that looks like a command changes nothing.
     m_last_command = command ? data[1] : 0;
-    m_last_address = data[4] | data[5] << 8 | data[6] << 16 | static_cast<std::uint32_t>(data[7]) << 24;
+    m_last_address
+        = data[4] | data[5] << 8 | data[6] << 16 | static_cast<std::uint32_t>(data[7]) << 24;
     return true;
 }
 
@@ -175,7 +176,8 @@ bool FuzzedHidAccess::readReport(HidHandle handle, std::uint8_t* report, std::ui
         // No reply within the bound, or a reply cut short: either way no report arrived.
         return false;
     case 2: {
-        const std::vector<std::uint8_t> bytes = m_input->ConsumeBytes<std::uint8_t>(kReportDataSize);
+        const std::vector<std::uint8_t> bytes
+            = m_input->ConsumeBytes<std::uint8_t>(kReportDataSize);
         if (!bytes.empty())
             std::memcpy(reply, bytes.data(), bytes.size());
         break;
@@ -228,7 +230,7 @@ bool FuzzedHidAccess::readReport(HidHandle handle, std::uint8_t* report, std::ui
     } else if (command == CMD_PAGE_CHECKSUM && m_last_address % FIRMWARE_PAGE_SIZE == 0
                && m_last_address < FIRMWARE_IMAGE_SIZE && !m_page_matched.empty()) {
         const std::uint32_t value = reply[4] | reply[5] << 8 | reply[6] << 16
-            | static_cast<std::uint32_t>(reply[7]) << 24;
+                                  | static_cast<std::uint32_t>(reply[7]) << 24;
         const std::size_t page = m_last_address / FIRMWARE_PAGE_SIZE;
         m_page_matched[page] = value == g_page_checksums[page];
     }

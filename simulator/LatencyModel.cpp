@@ -27,7 +27,8 @@ void LatencyModel::transferTo(VirtualController& controller, const std::uint8_t*
     waitForTransfer();
     controller.receiveOutputReport(data);
     if (controller.busyMicrosAfterLastReport() > 0)
-        m_busy_until = Clock::now() + std::chrono::microseconds(controller.busyMicrosAfterLastReport());
+        m_busy_until
+            = Clock::now() + std::chrono::microseconds(controller.busyMicrosAfterLastReport());
 }
 
 bool LatencyModel::transferFrom(VirtualController& controller, std::uint8_t* data)

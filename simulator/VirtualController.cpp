@@ -208,11 +208,13 @@ void VirtualController::programSelectedPage()
     // when the closing page lands after all the others.
     if (m_firmware_valid) {
         m_firmware_valid = false;
-        std::fill(m_programmed_since_invalidation.begin(), m_programmed_since_invalidation.end(), false);
+        std::fill(m_programmed_since_invalidation.begin(), m_programmed_since_invalidation.end(),
+                  false);
     }
     m_programmed_since_invalidation[m_selected_page] = true;
     if (m_selected_page == FIRMWARE_CLOSING_PAGE
-        && std::all_of(m_programmed_since_invalidation.begin(), m_programmed_since_invalidation.end(),
+        && std::all_of(m_programmed_since_invalidation.begin(),
+                       m_programmed_since_invalidation.end(),
                        [](bool programmed) { return programmed; })) {
         m_firmware_valid = true;
         m_installed_version = m_written_version;
@@ -222,7 +224,7 @@ void VirtualController::programSelectedPage()
 int VirtualController::pageOfAddress(const std::uint8_t* littleEndian)
 {
     const std::uint32_t address = littleEndian[0] | littleEndian[1] << 8 | littleEndian[2] << 16
-        | static_cast<std::uint32_t>(littleEndian[3]) << 24;
+                                | static_cast<std::uint32_t>(littleEndian[3]) << 24;
     if (address % FIRMWARE_PAGE_SIZE != 0 || address >= FIRMWARE_IMAGE_SIZE)
         return -1;
     return static_cast<int>(address / FIRMWARE_PAGE_SIZE);
@@ -294,7 +296,8 @@ void VirtualController::setInstalledVersion(std::uint16_t version)
 {
     m_installed_version = version;
     m_firmware_valid = version != BLANK_VERSION_WORD;
-    std::fill(m_programmed_since_invalidation.begin(), m_programmed_since_invalidation.end(), false);
+    std::fill(m_programmed_since_invalidation.begin(), m_programmed_since_invalidation.end(),
+              false);
     if (m_firmware_valid)
         fillWithOldFirmware(m_flash);
     else

@@ -8,7 +8,8 @@
 namespace {
 
 // The value HidD_GetHidGuid gives on Windows.
-const HidGuid g_hidClassGuid = {0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+const HidGuid g_hidClassGuid
+    = {0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
 
 } // namespace
 
@@ -39,18 +40,20 @@ void VirtualHidBus::addInterface(std::unique_ptr<Interface> interface)
 
 void VirtualHidBus::addForeignInterface(std::uint16_t vid, std::uint16_t pid)
 {
-    addInterface(std::make_unique<Interface>(Interface{Interface::Kind::Foreign, vid, pid, nullptr}));
+    addInterface(
+        std::make_unique<Interface>(Interface{Interface::Kind::Foreign, vid, pid, nullptr}));
 }
 
 void VirtualHidBus::addUnopenableInterface(std::uint16_t vid, std::uint16_t pid)
 {
-    addInterface(std::make_unique<Interface>(Interface{Interface::Kind::Unopenable, vid, pid, nullptr}));
+    addInterface(
+        std::make_unique<Interface>(Interface{Interface::Kind::Unopenable, vid, pid, nullptr}));
 }
 
 VirtualController& VirtualHidBus::addController()
 {
-    auto interface = std::make_unique<Interface>(Interface{Interface::Kind::Controller, CONTROLLER_VID, 0,
-                                                           std::make_unique<VirtualController>()});
+    auto interface = std::make_unique<Interface>(Interface{
+        Interface::Kind::Controller, CONTROLLER_VID, 0, std::make_unique<VirtualController>()});
     interface->controller->setPageProgramMicros(m_page_program_micros);
     VirtualController& controller = *interface->controller;
     addInterface(std::move(interface));
@@ -175,8 +178,9 @@ HidGuid VirtualHidBus::getHidGuid()
 HidHandle VirtualHidBus::openInterface(const HidGuid& hidClass, std::uint32_t index)
 {
     const bool hidClassGiven = std::memcmp(&hidClass.data1, &g_hidClassGuid.data1, 4) == 0
-        && hidClass.data2 == g_hidClassGuid.data2 && hidClass.data3 == g_hidClassGuid.data3
-        && std::memcmp(hidClass.data4, g_hidClassGuid.data4, 8) == 0;
+                            && hidClass.data2 == g_hidClassGuid.data2
+                            && hidClass.data3 == g_hidClassGuid.data3
+                            && std::memcmp(hidClass.data4, g_hidClassGuid.data4, 8) == 0;
     const int entry = hidClassGiven ? entryAtPosition(index) : -1;
     if (entry < 0)
         return nullptr;
@@ -195,8 +199,8 @@ bool VirtualHidBus::getAttributes(HidHandle handle, HidAttributes* attributes)
     if (!interface)
         return false;
     attributes->vendorId = interface->vendorId;
-    attributes->productId = interface->controller ? interface->controller->productId()
-                                                  : interface->productId;
+    attributes->productId
+        = interface->controller ? interface->controller->productId() : interface->productId;
     attributes->versionNumber = 0x0100;
     return true;
 }
@@ -222,7 +226,8 @@ bool VirtualHidBus::requestString(HidHandle handle, std::uint32_t stringIndex, v
     VirtualController& controller = *interface->controller;
     if (!controller.stringRequest(stringIndex, descriptor.data(), bufferLength))
         return false;
-    const std::size_t sent = bufferLength == 0 ? 0 : std::min<std::size_t>(descriptor[0], bufferLength);
+    const std::size_t sent
+        = bufferLength == 0 ? 0 : std::min<std::size_t>(descriptor[0], bufferLength);
     *textSize = sent > 2 ? sent - 2 : 0;
     std::memcpy(buffer, descriptor.data() + 2, *textSize);
 

@@ -26,7 +26,8 @@ QString AccessibleTexts::windowName()
 
 QString AccessibleTexts::windowDescription(WindowState state, std::uint32_t installedVersion)
 {
-    const QString found = QStringLiteral("Controller in update mode with %1.").arg(installedFirmware(installedVersion));
+    const QString found = QStringLiteral("Controller in update mode with %1.")
+                              .arg(installedFirmware(installedVersion));
     switch (state) {
     case WindowState::NoController:
         return QStringLiteral("No controller found. Connect the QR5 Lumaro with its USB cable.");
@@ -35,11 +36,13 @@ QString AccessibleTexts::windowDescription(WindowState state, std::uint32_t inst
     case WindowState::UpdateOffered:
         return found + QStringLiteral(" Update to firmware %1 offered.").arg(embeddedVersion());
     case WindowState::Updating:
-        return QStringLiteral("Updating the controller to firmware %1. Keep it connected.").arg(embeddedVersion());
+        return QStringLiteral("Updating the controller to firmware %1. Keep it connected.")
+            .arg(embeddedVersion());
     case WindowState::UpToDate:
         return found + QStringLiteral(" It is up to date.");
     case WindowState::Finished:
-        return QStringLiteral("Update finished: firmware %1 written and verified.").arg(embeddedVersion());
+        return QStringLiteral("Update finished: firmware %1 written and verified.")
+            .arg(embeddedVersion());
     }
     return QString();
 }
@@ -62,7 +65,8 @@ QString AccessibleTexts::finishName()
 QString AccessibleTexts::finishDescription(WindowState state)
 {
     if (state == WindowState::Finished)
-        return QStringLiteral("The controller now has firmware %1, written and verified.").arg(embeddedVersion());
+        return QStringLiteral("The controller now has firmware %1, written and verified.")
+            .arg(embeddedVersion());
     return QStringLiteral("The controller has firmware %1.").arg(embeddedVersion());
 }
 
@@ -103,5 +107,7 @@ QString AccessibleTexts::closeDescription()
 
 QString AccessibleTexts::versionText(std::uint32_t version)
 {
-    return QStringLiteral("%1.%2").arg(version >> 8, 0, 16).arg(version & 0xFF, 2, 16, QLatin1Char('0'));
+    return QStringLiteral("%1.%2")
+        .arg(version >> 8, 0, 16)
+        .arg(version & 0xFF, 2, 16, QLatin1Char('0'));
 }

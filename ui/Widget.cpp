@@ -42,8 +42,8 @@ Widget::Widget(std::unique_ptr<HidAccess> ownedHid, HidAccess* hid, QWidget* par
 {
 
     m_ui->setupUi(this);
-    m_accessibility = std::make_unique<WindowAccessibility>(*this, *m_ui->UpdateBtn, *m_ui->m_update_progress,
-                                                            *m_ui->Finish);
+    m_accessibility = std::make_unique<WindowAccessibility>(
+        *this, *m_ui->UpdateBtn, *m_ui->m_update_progress, *m_ui->Finish);
     setWindowIcon(QIcon(QStringLiteral(":/image/res/logo.ico")));
 
     clearDeviceState();
@@ -73,7 +73,8 @@ Widget::~Widget()
 {
     // An update thread only emits one signal, but one started by a click just before the window
     // goes may not have returned yet; destroying a running QThread aborts the process.
-    for (CUpdateThread* updateThread : findChildren<CUpdateThread*>(QString(), Qt::FindDirectChildrenOnly))
+    for (CUpdateThread* updateThread :
+         findChildren<CUpdateThread*>(QString(), Qt::FindDirectChildrenOnly))
         updateThread->wait();
     delete m_ui;
 }

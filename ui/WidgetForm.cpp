@@ -6,37 +6,35 @@
 #include <QPushButton>
 #include <QWidget>
 
-const char* const WidgetForm::kUpdateSkin =
-    "QPushButton{\n"
-    "\tborder-image: url(:/image/res/Update_Normal_1.png);\n"
-    "}\n"
-    "QPushButton:hover{\n"
-    "\tborder-image: url(:/image/res/Update_Focous_1.png);\n"
-    "}\n"
-    "QPushButton:pressed{\n"
-    "\tborder-image: url(:/image/res/Update_Press_1.png);\n"
-    "}";
+const char* const WidgetForm::kUpdateSkin
+    = "QPushButton{\n"
+      "\tborder-image: url(:/image/res/Update_Normal_1.png);\n"
+      "}\n"
+      "QPushButton:hover{\n"
+      "\tborder-image: url(:/image/res/Update_Focous_1.png);\n"
+      "}\n"
+      "QPushButton:pressed{\n"
+      "\tborder-image: url(:/image/res/Update_Press_1.png);\n"
+      "}";
 
-const char* const WidgetForm::kProgressStyle =
-    "QProgressBar{\n"
-    "        border: 3px solid rgb(0,153,188);\n"
-    "        text-align: center;\n"
-    "        background: rgb(255, 255, 255);\n"
-    "}\n"
-    "QProgressBar::chunk {\n"
-    "        background: rgb(0, 105, 130);\n"
-    "}";
+const char* const WidgetForm::kProgressStyle = "QProgressBar{\n"
+                                               "        border: 3px solid rgb(0,153,188);\n"
+                                               "        text-align: center;\n"
+                                               "        background: rgb(255, 255, 255);\n"
+                                               "}\n"
+                                               "QProgressBar::chunk {\n"
+                                               "        background: rgb(0, 105, 130);\n"
+                                               "}";
 
-const char* const WidgetForm::kFinishSkin =
-    "QPushButton{\n"
-    "\tborder-image: url(:/image/res/finish_normal.png);\n"
-    "}\n"
-    "QPushButton:hover{\n"
-    "\tborder-image: url(:/image/res/finish_focous.png);\n"
-    "}\n"
-    "QPushButton:pressed{\n"
-    "\tborder-image: url(:/image/res/finish_press.png);\n"
-    "}";
+const char* const WidgetForm::kFinishSkin = "QPushButton{\n"
+                                            "\tborder-image: url(:/image/res/finish_normal.png);\n"
+                                            "}\n"
+                                            "QPushButton:hover{\n"
+                                            "\tborder-image: url(:/image/res/finish_focous.png);\n"
+                                            "}\n"
+                                            "QPushButton:pressed{\n"
+                                            "\tborder-image: url(:/image/res/finish_press.png);\n"
+                                            "}";
 
 void WidgetForm::setupUi(QWidget* window)
 {

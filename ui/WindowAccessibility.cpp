@@ -44,15 +44,19 @@ void installUpdaterWindowFactory()
 
 Q_COREAPP_STARTUP_FUNCTION(installUpdaterWindowFactory)
 
-WindowAccessibility::WindowAccessibility(QWidget& window, QPushButton& update, QProgressBar& progress,
-                                         QPushButton& finish)
-    : m_window(window), m_update(update), m_progress(progress), m_finish(finish)
+WindowAccessibility::WindowAccessibility(QWidget& window, QPushButton& update,
+                                         QProgressBar& progress, QPushButton& finish)
+    : m_window(window)
+    , m_update(update)
+    , m_progress(progress)
+    , m_finish(finish)
 {
     setName(m_window, AccessibleTexts::windowName());
     setName(m_update, AccessibleTexts::updateButtonName());
     setDescription(m_update, AccessibleTexts::updateButtonDescription());
     setName(m_finish, AccessibleTexts::finishName());
-    setDescription(m_finish, AccessibleTexts::finishDescription(AccessibleTexts::WindowState::UpToDate));
+    setDescription(m_finish,
+                   AccessibleTexts::finishDescription(AccessibleTexts::WindowState::UpToDate));
     setName(m_progress, AccessibleTexts::progressName());
     setDescription(m_progress, AccessibleTexts::progressDescription());
 
@@ -74,7 +78,8 @@ WindowAccessibility::WindowAccessibility(QWidget& window, QPushButton& update, Q
 
 // What the form shows. The window may not be on screen yet, so it is the widgets' own hiding that
 // counts, not their visibility.
-AccessibleTexts::WindowState WindowAccessibility::state(bool deviceConnected, bool updateFinished) const
+AccessibleTexts::WindowState WindowAccessibility::state(bool deviceConnected,
+                                                        bool updateFinished) const
 {
     using State = AccessibleTexts::WindowState;
     if (!deviceConnected)
@@ -89,7 +94,8 @@ AccessibleTexts::WindowState WindowAccessibility::state(bool deviceConnected, bo
     return State::UpdateMode;
 }
 
-void WindowAccessibility::refresh(bool deviceConnected, bool updateFinished, std::uint32_t installedVersion)
+void WindowAccessibility::refresh(bool deviceConnected, bool updateFinished,
+                                  std::uint32_t installedVersion)
 {
     const AccessibleTexts::WindowState now = state(deviceConnected, updateFinished);
     if (!m_finish.isHidden())

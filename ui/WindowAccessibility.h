@@ -14,7 +14,8 @@ class QWidget;
 // pass that finds what the last one found stays silent. The progress bar announces its own value.
 class WindowAccessibility {
 public:
-    WindowAccessibility(QWidget& window, QPushButton& update, QProgressBar& progress, QPushButton& finish);
+    WindowAccessibility(QWidget& window, QPushButton& update, QProgressBar& progress,
+                        QPushButton& finish);
 
     // To be called once the window's state has settled.
     void refresh(bool deviceConnected, bool updateFinished, std::uint32_t installedVersion);

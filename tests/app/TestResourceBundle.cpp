@@ -23,8 +23,7 @@ enum class Kind { Rgba, RgbaInterlaced, Palette, Icon };
 
 const QString g_res = QStringLiteral(":/image/res/");
 
-struct PngHeader
-{
+struct PngHeader {
     bool valid = false;
     quint32 width = 0;
     quint32 height = 0;
@@ -92,8 +91,7 @@ static void registerBundle()
     Q_INIT_RESOURCE(image);
 }
 
-class TestResourceBundle : public QObject
-{
+class TestResourceBundle : public QObject {
     Q_OBJECT
 
 private slots:
@@ -139,17 +137,27 @@ void TestResourceBundle::addRows(bool withIcon)
     QTest::addColumn<bool>("compressed");
 
     const QSize skin(310, 129);
-    QTest::newRow("Update_Normal_1") << "Update_Normal_1.png" << QByteArray("png") << skin << Kind::Rgba << true;
-    QTest::newRow("Update_Focous_1") << "Update_Focous_1.png" << QByteArray("png") << skin << Kind::Rgba << true;
-    QTest::newRow("Update_Press_1") << "Update_Press_1.png" << QByteArray("png") << skin << Kind::Rgba << true;
-    QTest::newRow("finish_normal") << "finish_normal.png" << QByteArray("png") << skin << Kind::Rgba << false;
-    QTest::newRow("finish_focous") << "finish_focous.png" << QByteArray("png") << skin << Kind::Rgba << false;
-    QTest::newRow("finish_press") << "finish_press.png" << QByteArray("png") << skin << Kind::Rgba << false;
+    QTest::newRow("Update_Normal_1")
+        << "Update_Normal_1.png" << QByteArray("png") << skin << Kind::Rgba << true;
+    QTest::newRow("Update_Focous_1")
+        << "Update_Focous_1.png" << QByteArray("png") << skin << Kind::Rgba << true;
+    QTest::newRow("Update_Press_1")
+        << "Update_Press_1.png" << QByteArray("png") << skin << Kind::Rgba << true;
+    QTest::newRow("finish_normal")
+        << "finish_normal.png" << QByteArray("png") << skin << Kind::Rgba << false;
+    QTest::newRow("finish_focous")
+        << "finish_focous.png" << QByteArray("png") << skin << Kind::Rgba << false;
+    QTest::newRow("finish_press") << "finish_press.png" << QByteArray("png") << skin << Kind::Rgba
+                                  << false;
     if (withIcon)
-        QTest::newRow("logo.ico") << "logo.ico" << QByteArray("ico") << QSize(152, 152) << Kind::Icon << true;
-    QTest::newRow("logo.png") << "logo.png" << QByteArray("png") << QSize(363, 268) << Kind::RgbaInterlaced << false;
-    QTest::newRow("QR5CTRL") << "QR5CTRL.png" << QByteArray("png") << QSize(433, 320) << Kind::Rgba << true;
-    QTest::newRow("QR5START") << "QR5START.png" << QByteArray("png") << QSize(1671, 1211) << Kind::Palette << false;
+        QTest::newRow("logo.ico") << "logo.ico" << QByteArray("ico") << QSize(152, 152)
+                                  << Kind::Icon << true;
+    QTest::newRow("logo.png") << "logo.png" << QByteArray("png") << QSize(363, 268)
+                              << Kind::RgbaInterlaced << false;
+    QTest::newRow("QR5CTRL") << "QR5CTRL.png" << QByteArray("png") << QSize(433, 320) << Kind::Rgba
+                             << true;
+    QTest::newRow("QR5START") << "QR5START.png" << QByteArray("png") << QSize(1671, 1211)
+                              << Kind::Palette << false;
 }
 
 void TestResourceBundle::loadsWithFormatAndSize()
@@ -234,14 +242,17 @@ void TestResourceBundle::notBlank()
             opaque += qAlpha(line[x]) == 255;
     }
     const qint64 area = qint64(image.width()) * image.height();
-    QVERIFY2(opaque * 10 > area, qPrintable(QStringLiteral("%1 of %2 pixels opaque").arg(opaque).arg(area)));
+    QVERIFY2(opaque * 10 > area,
+             qPrintable(QStringLiteral("%1 of %2 pixels opaque").arg(opaque).arg(area)));
 }
 
 void TestResourceBundle::statesDiffer_data()
 {
     QTest::addColumn<QStringList>("names");
-    QTest::newRow("Update") << QStringList{"Update_Normal_1.png", "Update_Focous_1.png", "Update_Press_1.png"};
-    QTest::newRow("finish") << QStringList{"finish_normal.png", "finish_focous.png", "finish_press.png"};
+    QTest::newRow("Update") << QStringList{"Update_Normal_1.png", "Update_Focous_1.png",
+                                           "Update_Press_1.png"};
+    QTest::newRow("finish") << QStringList{"finish_normal.png", "finish_focous.png",
+                                           "finish_press.png"};
 }
 
 void TestResourceBundle::statesDiffer()
@@ -261,13 +272,14 @@ void TestResourceBundle::statesDiffer()
                     const QColor p = QColor::fromRgba(images[a].pixel(x, y));
                     const QColor q = QColor::fromRgba(images[b].pixel(x, y));
                     const int distance = qAbs(p.red() - q.red()) + qAbs(p.green() - q.green())
-                                         + qAbs(p.blue() - q.blue()) + qAbs(p.alpha() - q.alpha());
+                                       + qAbs(p.blue() - q.blue()) + qAbs(p.alpha() - q.alpha());
                     differing += distance > 48;
                 }
             }
             const int area = images[a].width() * images[a].height();
             QVERIFY2(differing * 5 > area,
-                     qPrintable(names[a] + " and " + names[b] + QStringLiteral(" differ in only %1 pixels").arg(differing)));
+                     qPrintable(names[a] + " and " + names[b]
+                                + QStringLiteral(" differ in only %1 pixels").arg(differing)));
         }
     }
 }
@@ -302,7 +314,8 @@ void TestResourceBundle::titleLogoSurvivesFastScaling()
 
 void TestResourceBundle::treeHoldsExactlyTheTenFiles()
 {
-    const QDir::Filters everything = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
+    const QDir::Filters everything
+        = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
 
     // Qt registers trees of its own under the root; taking ours away shows which entries it adds.
     const QStringList root = QDir(QStringLiteral(":/")).entryList(everything, QDir::Name);
@@ -319,15 +332,17 @@ void TestResourceBundle::treeHoldsExactlyTheTenFiles()
     QCOMPARE(QDir(QStringLiteral(":/")).entryList(everything, QDir::Name), root);
     QCOMPARE(QDir(QStringLiteral(":/image")).entryList(everything, QDir::Name), QStringList{"res"});
 
-    const QStringList expected{"QR5CTRL.png", "QR5START.png", "Update_Focous_1.png",
-                               "Update_Normal_1.png", "Update_Press_1.png", "finish_focous.png",
-                               "finish_normal.png", "finish_press.png", "logo.ico", "logo.png"};
+    const QStringList expected{
+        "QR5CTRL.png",        "QR5START.png",      "Update_Focous_1.png", "Update_Normal_1.png",
+        "Update_Press_1.png", "finish_focous.png", "finish_normal.png",   "finish_press.png",
+        "logo.ico",           "logo.png"};
     QDir res(QStringLiteral(":/image/res"));
     res.setSorting(QDir::Name | QDir::IgnoreCase);
     QStringList files = res.entryList(QDir::Files | QDir::Hidden | QDir::System);
     files.sort(Qt::CaseSensitive);
     QCOMPARE(files, expected);
-    QVERIFY(res.entryList(QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot).isEmpty());
+    QVERIFY(
+        res.entryList(QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot).isEmpty());
 
     // Paths are case-sensitive.
     QVERIFY(!QFile::exists(QStringLiteral(":/image/res/qr5ctrl.png")));
@@ -387,7 +402,8 @@ void TestResourceBundle::iconHasOneClassicEntry()
     QCOMPARE(image.size(), QSize(width, width));
     for (int row = 0; row < width; ++row) {
         for (int x = 0; x < width; ++x) {
-            const auto* bgra = reinterpret_cast<const uchar*>(ico.constData()) + colours + (row * width + x) * 4;
+            const auto* bgra
+                = reinterpret_cast<const uchar*>(ico.constData()) + colours + (row * width + x) * 4;
             const QRgb pixel = image.pixel(x, width - 1 - row);
             QCOMPARE(qAlpha(pixel), int(bgra[3]));
             if (bgra[3] == 255)

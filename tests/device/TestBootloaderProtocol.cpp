@@ -63,7 +63,8 @@ void TestBootloaderProtocol::checksumReplyTakesAllFourBytes_data()
     QTest::newRow("every byte its own") << QByteArray::fromHex("78563412") << 0x12345678u;
     QTest::newRow("byte 8 only") << QByteArray::fromHex("00000001") << 0x01000000u;
     QTest::newRow("byte 7 only") << QByteArray::fromHex("00000100") << 0x00010000u;
-    QTest::newRow("a table entry with a high byte set") << QByteArray::fromHex("BBAC0100") << 0x1ACBBu;
+    QTest::newRow("a table entry with a high byte set")
+        << QByteArray::fromHex("BBAC0100") << 0x1ACBBu;
     QTest::newRow("all ones") << QByteArray::fromHex("FFFFFFFF") << 0xFFFFFFFFu;
 }
 

@@ -61,8 +61,9 @@ QByteArray takeReply(VirtualController& controller)
 void programPage(VirtualController& controller, int page,
                  const std::array<std::uint8_t, FIRMWARE_PAGE_SIZE>& bytes)
 {
-    controller.receiveOutputReport(pageCommand(CMD_SET_PAGE, firmwarePageAddress(page),
-                                               static_cast<std::uint8_t>(page)).data());
+    controller.receiveOutputReport(
+        pageCommand(CMD_SET_PAGE, firmwarePageAddress(page), static_cast<std::uint8_t>(page))
+            .data());
     controller.takeInputReport(Data().data());
     for (std::size_t chunk = 0; chunk < FIRMWARE_CHUNKS_PER_PAGE; ++chunk)
         controller.receiveOutputReport(bytes.data() + chunk * FIRMWARE_CHUNK_SIZE);
@@ -156,10 +157,10 @@ void TestVirtualController::switchSequence_data()
     QTest::newRow("16 left out") << lengths({14, 15, 17, 18}) << false;
     QTest::newRow("reversed") << lengths({18, 17, 16, 15, 14}) << false;
     QTest::newRow("another string index") << lengths({14, 15, 16, 17, 18}, 3) << false;
-    QTest::newRow("repeated 14 starts the count again") << lengths({14, 14, 15, 16, 17, 18}) << true;
+    QTest::newRow("repeated 14 starts the count again")
+        << lengths({14, 14, 15, 16, 17, 18}) << true;
     QTest::newRow("14 twice, then 16") << lengths({14, 14, 16, 17, 18}) << false;
-    QTest::newRow("a wrong length resets")
-        << lengths({14, 15, 16, 19, 17, 18}) << false;
+    QTest::newRow("a wrong length resets") << lengths({14, 15, 16, 19, 17, 18}) << false;
     QTest::newRow("after a reset a full run still works")
         << lengths({14, 15, 16, 19, 14, 15, 16, 17, 18}) << true;
     QTest::newRow("another index in between resets")
@@ -192,11 +193,12 @@ void TestVirtualController::stringDescriptors_data()
 
     QTest::newRow("languages") << 0 << 255 << QByteArray("04 03 09 04");
     QTest::newRow("product, whole") << 2 << 255
-        << QByteArray("1E 03 51 00 52 00 35 00 20 00 43 00 6F 00 6E 00 74 00 72 00 6F 00 6C 00 6C 00 65 00 72 00");
-    QTest::newRow("switch string cut to 14") << 254 << 14
-        << QByteArray("18 03 51 00 52 00 35 00 20 00 73 00 65 00");
-    QTest::newRow("switch string cut to 18") << 254 << 18
-        << QByteArray("18 03 51 00 52 00 35 00 20 00 73 00 65 00 72 00 76 00");
+                                    << QByteArray("1E 03 51 00 52 00 35 00 20 00 43 00 6F 00 6E 00 "
+                                                  "74 00 72 00 6F 00 6C 00 6C 00 65 00 72 00");
+    QTest::newRow("switch string cut to 14")
+        << 254 << 14 << QByteArray("18 03 51 00 52 00 35 00 20 00 73 00 65 00");
+    QTest::newRow("switch string cut to 18")
+        << 254 << 18 << QByteArray("18 03 51 00 52 00 35 00 20 00 73 00 65 00 72 00 76 00");
     QTest::newRow("two bytes: header only") << 1 << 2 << QByteArray("0E 03");
 }
 
@@ -323,7 +325,8 @@ void TestVirtualController::repliesQueueInOrder()
     VirtualController controller;
     controller.setMode(VirtualController::Mode::Bootloader);
     controller.receiveOutputReport(command(CMD_GET_INFO).data());
-    controller.receiveOutputReport(pageCommand(CMD_PAGE_CHECKSUM, 0x2000, PAGE_CHECKSUM_FLAG).data());
+    controller.receiveOutputReport(
+        pageCommand(CMD_PAGE_CHECKSUM, 0x2000, PAGE_CHECKSUM_FLAG).data());
     QCOMPARE(controller.queuedInputReportCount(), 2);
     QVERIFY(takeReply(controller).startsWith("A5 E1 5A 1E"));
     QVERIFY(takeReply(controller).startsWith("A5 E5 5A 1A"));
@@ -344,10 +347,12 @@ void TestVirtualController::pageProgramming()
 
     VirtualController controller;
     controller.setMode(VirtualController::Mode::Bootloader);
-    const std::vector<std::uint8_t> before(controller.flash(), controller.flash() + FIRMWARE_IMAGE_SIZE);
+    const std::vector<std::uint8_t> before(controller.flash(),
+                                           controller.flash() + FIRMWARE_IMAGE_SIZE);
 
     controller.receiveOutputReport(
-        pageCommand(CMD_SET_PAGE, firmwarePageAddress(page), static_cast<std::uint8_t>(page)).data());
+        pageCommand(CMD_SET_PAGE, firmwarePageAddress(page), static_cast<std::uint8_t>(page))
+            .data());
     QCOMPARE(controller.selectedPage(), page);
     const QByteArray setPageReply = takeReply(controller);
     QVERIFY2(setPageReply.startsWith("A5 E3 5A 1C"), setPageReply);
@@ -466,8 +471,7 @@ void TestVirtualController::versionModel_data()
     QTest::newRow("opening 16, all, 16 last") << sixteenTwice << 0x0117;
     QTest::newRow("all pages in ascending order") << ascending << 0xFFFF;
     QTest::newRow("one page missing, 16 last") << missingOne << 0xFFFF;
-    QTest::newRow("a page after the closing one")
-        << (allPagesBut16ThenSixteen() << 5) << 0xFFFF;
+    QTest::newRow("a page after the closing one") << (allPagesBut16ThenSixteen() << 5) << 0xFFFF;
 }
 
 void TestVirtualController::versionModel()

@@ -270,19 +270,31 @@ void TestVirtualHidAccess::faultsAtTransferNumber_data()
     QByteArray garbage(kReportDataSize, '\0');
     for (int i = 0; i < garbage.size(); ++i)
         garbage[i] = char(0xF0 ^ i);
-    QTest::newRow("second write fails") << Fault::FailWrite << 2 << QByteArray() << "++--++" << 0 << 2 << 0 << true;
-    QTest::newRow("first write fails") << Fault::FailWrite << 1 << QByteArray() << "--++++" << 0 << 1 << 0 << true;
+    QTest::newRow("second write fails")
+        << Fault::FailWrite << 2 << QByteArray() << "++--++" << 0 << 2 << 0 << true;
+    QTest::newRow("first write fails")
+        << Fault::FailWrite << 1 << QByteArray() << "--++++" << 0 << 1 << 0 << true;
     // The reply stays queued, so each later read gets the reply to the write before.
-    QTest::newRow("second read fails") << Fault::FailRead << 2 << QByteArray() << "+++-++" << 0 << 0 << 1 << true;
-    QTest::newRow("first read never answered") << Fault::NeverAnswer << 1 << QByteArray() << "+-++++" << 0 << 1 << 0 << true;
-    QTest::newRow("third read never answered") << Fault::NeverAnswer << 3 << QByteArray() << "+++++-" << 0 << 3 << 0 << true;
-    QTest::newRow("unplugged at transfer 3") << Fault::Unplug << 3 << QByteArray() << "++----" << 0 << 0 << 0 << false;
-    QTest::newRow("unplugged at transfer 4") << Fault::Unplug << 4 << QByteArray() << "+++---" << 0 << 0 << 0 << false;
-    QTest::newRow("unplugged at transfer 1") << Fault::Unplug << 1 << QByteArray() << "------" << 0 << 0 << 0 << false;
-    QTest::newRow("garbage of 64 bytes") << Fault::Garbage << 2 << garbage << "++++++" << 2 << 0 << 0 << true;
-    QTest::newRow("garbage too short") << Fault::Garbage << 2 << garbage.left(10) << "+++-++" << 0 << 0 << 0 << true;
-    QTest::newRow("garbage too long") << Fault::Garbage << 1 << (garbage + "x") << "+-++++" << 0 << 0 << 0 << true;
-    QTest::newRow("empty garbage") << Fault::Garbage << 3 << QByteArray() << "+++++-" << 0 << 0 << 0 << true;
+    QTest::newRow("second read fails")
+        << Fault::FailRead << 2 << QByteArray() << "+++-++" << 0 << 0 << 1 << true;
+    QTest::newRow("first read never answered")
+        << Fault::NeverAnswer << 1 << QByteArray() << "+-++++" << 0 << 1 << 0 << true;
+    QTest::newRow("third read never answered")
+        << Fault::NeverAnswer << 3 << QByteArray() << "+++++-" << 0 << 3 << 0 << true;
+    QTest::newRow("unplugged at transfer 3")
+        << Fault::Unplug << 3 << QByteArray() << "++----" << 0 << 0 << 0 << false;
+    QTest::newRow("unplugged at transfer 4")
+        << Fault::Unplug << 4 << QByteArray() << "+++---" << 0 << 0 << 0 << false;
+    QTest::newRow("unplugged at transfer 1")
+        << Fault::Unplug << 1 << QByteArray() << "------" << 0 << 0 << 0 << false;
+    QTest::newRow("garbage of 64 bytes")
+        << Fault::Garbage << 2 << garbage << "++++++" << 2 << 0 << 0 << true;
+    QTest::newRow("garbage too short")
+        << Fault::Garbage << 2 << garbage.left(10) << "+++-++" << 0 << 0 << 0 << true;
+    QTest::newRow("garbage too long")
+        << Fault::Garbage << 1 << (garbage + "x") << "+-++++" << 0 << 0 << 0 << true;
+    QTest::newRow("empty garbage")
+        << Fault::Garbage << 3 << QByteArray() << "+++++-" << 0 << 0 << 0 << true;
 }
 
 void TestVirtualHidAccess::faultsAtTransferNumber()
@@ -298,10 +310,18 @@ void TestVirtualHidAccess::faultsAtTransferNumber()
 
     BootloaderBus rig;
     switch (fault) {
-    case Fault::FailWrite: rig.bus.failWrite(number); break;
-    case Fault::FailRead: rig.bus.failRead(number); break;
-    case Fault::NeverAnswer: rig.bus.neverAnswerRead(number); break;
-    case Fault::Unplug: rig.bus.unplugAtTransfer(number); break;
+    case Fault::FailWrite:
+        rig.bus.failWrite(number);
+        break;
+    case Fault::FailRead:
+        rig.bus.failRead(number);
+        break;
+    case Fault::NeverAnswer:
+        rig.bus.neverAnswerRead(number);
+        break;
+    case Fault::Unplug:
+        rig.bus.unplugAtTransfer(number);
+        break;
     case Fault::Garbage:
         rig.bus.garbageReply(number, std::vector<std::uint8_t>(garbage.begin(), garbage.end()));
         break;
@@ -321,18 +341,21 @@ void TestVirtualHidAccess::faultsAtTransferNumber()
         const bool ok = rig.read(&reply);
         seen += ok ? '+' : '-';
         if (!ok) {
-            QCOMPARE(hexBytes(reply.data(), kReportSize), QByteArray("CC").append(QByteArray(" CC").repeated(64)));
+            QCOMPARE(hexBytes(reply.data(), kReportSize),
+                     QByteArray("CC").append(QByteArray(" CC").repeated(64)));
             // Only a read that waits for an answer takes the read timeout. The bus's own account of
             // its waits says whether it waited; a wall clock would also count a busy machine.
             const qint64 elapsed = timer.elapsed();
             const std::uint64_t waited = rig.bus.modelledDelayNanos() - waitedBefore;
             if (exchange == waitingRead)
-                QVERIFY2(elapsed >= qint64(g_rigReadTimeoutMs), qPrintable(QString::number(elapsed)));
+                QVERIFY2(elapsed >= qint64(g_rigReadTimeoutMs),
+                         qPrintable(QString::number(elapsed)));
             else
                 QCOMPARE(waited, std::uint64_t(0));
         } else if (exchange == garbageRead) {
             QCOMPARE(hexBytes(reply.data() + 1, kReportDataSize),
-                     hexBytes(reinterpret_cast<const std::uint8_t*>(garbage.constData()), kReportDataSize));
+                     hexBytes(reinterpret_cast<const std::uint8_t*>(garbage.constData()),
+                              kReportDataSize));
             QCOMPARE(reply[0], std::uint8_t(0));
         } else {
             QCOMPARE(hexBytes(reply.data(), 9), QByteArray("00 A5 E1 5A 1E 00 6D 01 16"));
@@ -405,7 +428,8 @@ void TestVirtualHidAccess::readTimeoutIsBounded()
     QElapsedTimer timer;
     timer.start();
     QVERIFY(!bus.readReport(handle, reply.data(), &count));
-    QVERIFY2(timer.elapsed() >= qint64(kReportReadTimeoutMs) && timer.elapsed() < 5 * qint64(kReportReadTimeoutMs),
+    QVERIFY2(timer.elapsed() >= qint64(kReportReadTimeoutMs)
+                 && timer.elapsed() < 5 * qint64(kReportReadTimeoutMs),
              qPrintable(QString::number(timer.elapsed())));
 
     bus.setReadTimeoutMs(40);

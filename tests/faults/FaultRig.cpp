@@ -55,7 +55,8 @@ std::chrono::nanoseconds FaultRig::clickUpdateAndFlash()
 
 std::chrono::nanoseconds FaultRig::deliverRuns()
 {
-    const auto threads = window->findChildren<CUpdateThread*>(QString(), Qt::FindDirectChildrenOnly);
+    const auto threads
+        = window->findChildren<CUpdateThread*>(QString(), Qt::FindDirectChildrenOnly);
     for (CUpdateThread* thread : threads)
         thread->wait();
     const Clock::time_point start = Clock::now();
@@ -81,7 +82,7 @@ QStringList FaultRig::matchingStates(const View& v)
 {
     QStringList states;
     const bool startLook = !v.controllerPicture && !v.updateShown && !v.progressShown
-        && v.progressValue == 0 && !v.finishShown && !v.updateFinished;
+                        && v.progressValue == 0 && !v.finishShown && !v.updateFinished;
     if (startLook)
         states << QStringLiteral("Start-up") << QStringLiteral("No device");
     if (v.controllerPicture && v.updateShown && !v.finishShown && !v.updateFinished)
@@ -90,7 +91,8 @@ QStringList FaultRig::matchingStates(const View& v)
         states << QStringLiteral("Up to date");
     if (v.controllerPicture && !v.updateShown && v.finishShown && v.updateFinished)
         states << QStringLiteral("Flashed in this run");
-    if (v.controllerPicture && v.updateShown && v.progressShown && !v.finishShown && !v.updateFinished)
+    if (v.controllerPicture && v.updateShown && v.progressShown && !v.finishShown
+        && !v.updateFinished)
         states << QStringLiteral("Update requested");
     if (v.controllerPicture && !v.updateShown && v.progressShown && v.progressMaximum == 62
         && !v.finishShown && !v.updateFinished)

@@ -14,7 +14,7 @@ bool isCommand(const std::vector<std::uint8_t>& report, std::uint8_t command)
 std::uint32_t littleEndian32(const std::vector<std::uint8_t>& report, int at)
 {
     return report[at] | report[at + 1] << 8 | report[at + 2] << 16
-        | static_cast<std::uint32_t>(report[at + 3]) << 24;
+         | static_cast<std::uint32_t>(report[at + 3]) << 24;
 }
 
 } // namespace

@@ -172,7 +172,8 @@ void TestFaultMatrix::cleanRunFollowsTheLayout()
     std::vector<bool> writes;
     for (const VirtualHidAccess::Transfer& transfer : m_rig->bus.trace()) {
         QVERIFY(transfer.ok);
-        if (transfer.kind == VirtualHidAccess::Transfer::Write || transfer.kind == VirtualHidAccess::Transfer::Read)
+        if (transfer.kind == VirtualHidAccess::Transfer::Write
+            || transfer.kind == VirtualHidAccess::Transfer::Read)
             writes.push_back(transfer.kind == VirtualHidAccess::Transfer::Write);
     }
     std::vector<bool> expected;
@@ -194,7 +195,8 @@ void TestFaultMatrix::faultAtEveryTransfer_data()
         if (!steps[i].write)
             faults.insert(faults.end(), {NeverAnswer, GarbageReply, WrongLengthReply});
         for (Fault fault : faults) {
-            const QString name = steps[i].describe() + QStringLiteral(" ") + QLatin1String(faultName(fault));
+            const QString name
+                = steps[i].describe() + QStringLiteral(" ") + QLatin1String(faultName(fault));
             QTest::newRow(qPrintable(name)) << i << static_cast<int>(fault);
         }
     }
@@ -253,9 +255,11 @@ void TestFaultMatrix::faultAtEveryTransfer()
     QCOMPARE(bus.timedOutReads(), fault == NeverAnswer ? 1 : 0);
     const auto bound = std::chrono::milliseconds(g_readTimeoutMs + g_transferSlackMs);
     QVERIFY2(bus.longestTransfer() < bound,
-             qPrintable(QStringLiteral("a transfer took %1 ms").arg(bus.longestTransfer().count() / 1e6)));
-    QVERIFY2(held < std::chrono::milliseconds(g_readTimeoutMs * bus.timedOutReads() + g_runAllowanceMs),
-             qPrintable(QStringLiteral("the run held the window for %1 ms").arg(held.count() / 1e6)));
+             qPrintable(
+                 QStringLiteral("a transfer took %1 ms").arg(bus.longestTransfer().count() / 1e6)));
+    QVERIFY2(
+        held < std::chrono::milliseconds(g_readTimeoutMs * bus.timedOutReads() + g_runAllowanceMs),
+        qPrintable(QStringLiteral("the run held the window for %1 ms").arg(held.count() / 1e6)));
 
     // A failed transfer ends the run, wherever it happens; only the info read may fail and leave
     // the stored version to decide.
@@ -298,7 +302,8 @@ void TestFaultMatrix::faultAtEveryTransfer()
         QCOMPARE(controller.reportedVersion(), std::uint16_t(0x0116));
     else
         QVERIFY(controller.reportedVersion() == BLANK_VERSION_WORD
-                || (controller.reportedVersion() == EMBEDDED_FIRMWARE_VERSION && flashHoldsTheImage(controller)));
+                || (controller.reportedVersion() == EMBEDDED_FIRMWARE_VERSION
+                    && flashHoldsTheImage(controller)));
 
     // The next pass, with the fault's aftermath still on the bus.
     const bool found = rig.pass();
@@ -309,7 +314,8 @@ void TestFaultMatrix::faultAtEveryTransfer()
     else if (after.updateFinished)
         expectStates({QStringLiteral("Flashed in this run")}, "after the next pass");
     else
-        expectStates({QStringLiteral("Update offered"), QStringLiteral("Up to date")}, "after the next pass");
+        expectStates({QStringLiteral("Update offered"), QStringLiteral("Up to date")},
+                     "after the next pass");
 
     // The fault cleared: replugged, still in the bootloader.
     bus.setPlugged(controller, false);
@@ -320,7 +326,8 @@ void TestFaultMatrix::faultAtEveryTransfer()
     const bool complete = controller.reportedVersion() == EMBEDDED_FIRMWARE_VERSION;
     const std::uint16_t reported = controller.reportedVersion();
     QCOMPARE(g_device_version, reported == BLANK_VERSION_WORD ? 0u : std::uint32_t(reported));
-    expectStates({complete ? QStringLiteral("Up to date") : QStringLiteral("Update offered")}, "replugged");
+    expectStates({complete ? QStringLiteral("Up to date") : QStringLiteral("Update offered")},
+                 "replugged");
 
     // A second update completes. A controller that the faulted run already completed is written
     // again the way a user forces it, with Shift held.
@@ -341,7 +348,8 @@ void TestFaultMatrix::faultAtEveryTransfer()
 void TestFaultMatrix::cleanupTestCase()
 {
     if (m_cases > 0)
-        qInfo("fault matrix: %d cases, %d finished with every page verified despite the fault, %.1f s",
+        qInfo("fault matrix: %d cases, %d finished with every page verified despite the fault, "
+              "%.1f s",
               m_cases, m_finished_despite_fault, m_matrix_time.elapsed() / 1000.0);
     m_rig.reset();
 }

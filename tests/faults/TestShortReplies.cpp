@@ -43,7 +43,8 @@ Bytes lastWholeReply(const VirtualHidAccess& bus)
 void addLengths(const char* name, int arg)
 {
     for (int length : {0, 1, 8, 63, 65, 128})
-        QTest::addRow("%s, %d bytes", name, length) << arg << pattern(static_cast<std::size_t>(length));
+        QTest::addRow("%s, %d bytes", name, length)
+            << arg << pattern(static_cast<std::size_t>(length));
 }
 
 } // namespace

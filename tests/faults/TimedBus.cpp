@@ -33,7 +33,8 @@ std::uint32_t TimedBus::readTimeoutMs() const
     return m_read_timeout_ms;
 }
 
-bool TimedBus::writeReport(HidHandle handle, const std::uint8_t* report, std::uint32_t* bytesWritten)
+bool TimedBus::writeReport(HidHandle handle, const std::uint8_t* report,
+                           std::uint32_t* bytesWritten)
 {
     const Clock::time_point start = Clock::now();
     const bool ok = VirtualHidAccess::writeReport(handle, report, bytesWritten);

@@ -10,10 +10,12 @@ std::vector<UpdateLayout::Step> buildSteps()
     int writes = 0;
     int reads = 0;
     const auto write = [&](UpdateLayout::Role role, int page, int chunk, bool opening) {
-        steps.push_back({true, static_cast<int>(steps.size()) + 1, ++writes, role, page, chunk, opening});
+        steps.push_back(
+            {true, static_cast<int>(steps.size()) + 1, ++writes, role, page, chunk, opening});
     };
     const auto read = [&](UpdateLayout::Role role, int page, bool opening) {
-        steps.push_back({false, static_cast<int>(steps.size()) + 1, ++reads, role, page, -1, opening});
+        steps.push_back(
+            {false, static_cast<int>(steps.size()) + 1, ++reads, role, page, -1, opening});
     };
     const auto chunks = [&](int page, bool opening) {
         for (int chunk = 0; chunk < static_cast<int>(FIRMWARE_CHUNKS_PER_PAGE); ++chunk)
@@ -84,7 +86,9 @@ QString UpdateLayout::Step::describe() const
         break;
     }
     if (page >= 0)
-        what += QStringLiteral(" page %1%2").arg(page).arg(opening ? QStringLiteral(" (opening)") : QString());
+        what += QStringLiteral(" page %1%2")
+                    .arg(page)
+                    .arg(opening ? QStringLiteral(" (opening)") : QString());
     return QStringLiteral("%1 %2 (transfer %3): %4")
         .arg(write ? QStringLiteral("write") : QStringLiteral("read"))
         .arg(number)

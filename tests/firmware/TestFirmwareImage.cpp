@@ -135,7 +135,8 @@ void TestFirmwareImage::chunkLayout()
     QCOMPARE(FIRMWARE_CHUNKS_PER_PAGE, std::size_t(8));
     QCOMPARE(firmwarePageAddress(FIRMWARE_CLOSING_PAGE), 0x2000u);
     // Chunk 7 of page 60 ends with the image's last byte.
-    const std::size_t lastChunkEnd = firmwarePageAddress(60) + 7 * FIRMWARE_CHUNK_SIZE + FIRMWARE_CHUNK_SIZE - 1;
+    const std::size_t lastChunkEnd
+        = firmwarePageAddress(60) + 7 * FIRMWARE_CHUNK_SIZE + FIRMWARE_CHUNK_SIZE - 1;
     QCOMPARE(lastChunkEnd, std::size_t(31231));
     QCOMPARE(lastChunkEnd, sizeof(g_firmware_image) - 1);
 }
@@ -143,7 +144,8 @@ void TestFirmwareImage::chunkLayout()
 void TestFirmwareImage::standInFlag()
 {
     QCOMPARE(g_firmware_is_stand_in, LUMARO_EXPECT_STAND_IN);
-    const QByteArray embedded(reinterpret_cast<const char*>(g_firmware_image), int(FIRMWARE_IMAGE_SIZE));
+    const QByteArray embedded(reinterpret_cast<const char*>(g_firmware_image),
+                              int(FIRMWARE_IMAGE_SIZE));
     QCOMPARE(embedded == m_stand_in, g_firmware_is_stand_in);
 }
 
@@ -151,10 +153,12 @@ void TestFirmwareImage::embeddedPagesSumToTable()
 {
     if (!LUMARO_EXPECT_PAGE_SUMS)
         QSKIP("built with LUMARO_SKIP_PAGE_SUM_CHECK");
-    const QByteArray embedded(reinterpret_cast<const char*>(g_firmware_image), int(FIRMWARE_IMAGE_SIZE));
+    const QByteArray embedded(reinterpret_cast<const char*>(g_firmware_image),
+                              int(FIRMWARE_IMAGE_SIZE));
     for (int page = 0; page < int(FIRMWARE_PAGE_COUNT); ++page) {
         QVERIFY2(byteSum(embedded, page) == g_page_checksums[page],
-                 qPrintable(QString("page %1 sums to %2").arg(page).arg(byteSum(embedded, page), 0, 16)));
+                 qPrintable(
+                     QString("page %1 sums to %2").arg(page).arg(byteSum(embedded, page), 0, 16)));
     }
     // Not a constant fill: a stand-in must not pass for blank or patterned flash.
     QVERIFY(embedded.count(embedded.at(0)) < embedded.size() / 16);
@@ -180,7 +184,8 @@ void TestFirmwareImage::embeddedImageVerifiesOnController()
     };
     const auto sendChunks = [&](int page) {
         for (std::size_t chunk = 0; chunk < FIRMWARE_CHUNKS_PER_PAGE; ++chunk)
-            controller.receiveOutputReport(g_firmware_image + firmwarePageAddress(page) + chunk * FIRMWARE_CHUNK_SIZE);
+            controller.receiveOutputReport(g_firmware_image + firmwarePageAddress(page)
+                                           + chunk * FIRMWARE_CHUNK_SIZE);
     };
     send(CMD_SET_PAGE, FIRMWARE_CLOSING_PAGE, FIRMWARE_CLOSING_PAGE);
     sendChunks(FIRMWARE_CLOSING_PAGE);
@@ -197,7 +202,8 @@ void TestFirmwareImage::embeddedImageVerifiesOnController()
         QCOMPARE(send(CMD_PAGE_CHECKSUM, page, PAGE_CHECKSUM_FLAG), g_page_checksums[page]);
     }
     QCOMPARE(controller.reportedVersion(), std::uint16_t(EMBEDDED_FIRMWARE_VERSION));
-    QVERIFY(std::equal(g_firmware_image, g_firmware_image + FIRMWARE_IMAGE_SIZE, controller.flash()));
+    QVERIFY(
+        std::equal(g_firmware_image, g_firmware_image + FIRMWARE_IMAGE_SIZE, controller.flash()));
 }
 
 void TestFirmwareImage::tool_data()
@@ -208,25 +214,28 @@ void TestFirmwareImage::tool_data()
     QTest::addColumn<QStringList>("messages");
     QTest::addColumn<QStringList>("absent");
 
-    QTest::newRow("one byte short") << Change::Truncate << false << false
+    QTest::newRow("one byte short")
+        << Change::Truncate << false << false
         << QStringList{"is 31231 bytes", "exactly 31232 bytes"} << QStringList{};
-    QTest::newRow("one byte long, sums not checked") << Change::Append << true << false
-        << QStringList{"is 31233 bytes"} << QStringList{};
-    QTest::newRow("empty") << Change::Empty << false << false
-        << QStringList{"is 0 bytes"} << QStringList{};
-    QTest::newRow("missing") << Change::Missing << false << false
-        << QStringList{"cannot read"} << QStringList{};
-    QTest::newRow("page 37 does not sum to its entry") << Change::BumpPage37 << false << false
-        << QStringList{"page 37 of", "sums to 0xC66D", "expects 0xC66C", "LUMARO_SKIP_PAGE_SUM_CHECK"}
+    QTest::newRow("one byte long, sums not checked")
+        << Change::Append << true << false << QStringList{"is 31233 bytes"} << QStringList{};
+    QTest::newRow("empty") << Change::Empty << false << false << QStringList{"is 0 bytes"}
+                           << QStringList{};
+    QTest::newRow("missing") << Change::Missing << false << false << QStringList{"cannot read"}
+                             << QStringList{};
+    QTest::newRow("page 37 does not sum to its entry")
+        << Change::BumpPage37 << false << false
+        << QStringList{"page 37 of", "sums to 0xC66D", "expects 0xC66C",
+                       "LUMARO_SKIP_PAGE_SUM_CHECK"}
         << QStringList{"page 36", "page 38"};
-    QTest::newRow("the stand-in") << Change::None << false << false
-        << QStringList{"stand-in"} << QStringList{"page "};
-    QTest::newRow("the stand-in, sums not checked") << Change::None << true << false
-        << QStringList{"stand-in"} << QStringList{};
-    QTest::newRow("page 37 off, sums not checked") << Change::BumpPage37 << true << true
-        << QStringList{} << QStringList{};
-    QTest::newRow("bytes moved within a page") << Change::SwapWithinPage5 << false << true
-        << QStringList{} << QStringList{};
+    QTest::newRow("the stand-in") << Change::None << false << false << QStringList{"stand-in"}
+                                  << QStringList{"page "};
+    QTest::newRow("the stand-in, sums not checked")
+        << Change::None << true << false << QStringList{"stand-in"} << QStringList{};
+    QTest::newRow("page 37 off, sums not checked")
+        << Change::BumpPage37 << true << true << QStringList{} << QStringList{};
+    QTest::newRow("bytes moved within a page")
+        << Change::SwapWithinPage5 << false << true << QStringList{} << QStringList{};
 }
 
 void TestFirmwareImage::tool()
@@ -242,9 +251,15 @@ void TestFirmwareImage::tool()
     case Change::None:
     case Change::Missing:
         break;
-    case Change::Truncate: image.chop(1); break;
-    case Change::Append: image.append('\0'); break;
-    case Change::Empty: image.clear(); break;
+    case Change::Truncate:
+        image.chop(1);
+        break;
+    case Change::Append:
+        image.append('\0');
+        break;
+    case Change::Empty:
+        image.clear();
+        break;
     case Change::BumpPage37: {
         int i = 37 * int(FIRMWARE_PAGE_SIZE);
         while (std::uint8_t(image[i]) == 0xFF)
@@ -263,7 +278,8 @@ void TestFirmwareImage::tool()
         break;
     }
     }
-    const QString imagePath = m_dir.filePath(QString("image-%1.bin").arg(QTest::currentDataTag()).replace(' ', '-'));
+    const QString imagePath
+        = m_dir.filePath(QString("image-%1.bin").arg(QTest::currentDataTag()).replace(' ', '-'));
     if (change != Change::Missing)
         QVERIFY(writeAll(imagePath, image));
     const QString output = m_dir.filePath("out.cpp");

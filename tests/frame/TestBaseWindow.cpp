@@ -41,7 +41,8 @@ class ClosingWindow : public ProbeWindow {
 public:
     ClosingWindow()
     {
-        connect(m_title_bar, SIGNAL(signalButtonCloseClicked()), this, SLOT(onButtonCloseClicked()));
+        connect(m_title_bar, SIGNAL(signalButtonCloseClicked()), this,
+                SLOT(onButtonCloseClicked()));
     }
     QStringList events;
 
@@ -168,7 +169,7 @@ void TestBaseWindow::topLevelConstruction()
     CustomTitle* bar = window.titleBar();
     QVERIFY(bar);
     QCOMPARE(bar->parentWidget(), &window);
-    QCOMPARE(window.findChildren<CustomTitle*>(), QList<CustomTitle*>{ bar });
+    QCOMPARE(window.findChildren<CustomTitle*>(), QList<CustomTitle*>{bar});
     QCOMPARE(bar->pos(), QPoint(0, 0));
     QCOMPARE(bar->size(), QSize(575, 40));
     QVERIFY(!bar->isWindow());
@@ -204,21 +205,30 @@ void TestBaseWindow::panelBorderAndOutside_data()
     QTest::newRow("border, left inner column") << fitted << false << QPoint(3, 555) << g_border;
     QTest::newRow("border, right inner column") << fitted << false << QPoint(571, 555) << g_border;
     QTest::newRow("border, right outer column") << fitted << false << QPoint(574, 555) << g_border;
-    QTest::newRow("border, left beside controller picture") << fitted << true << QPoint(1, 300) << g_border;
-    QTest::newRow("panel, left of controller picture") << fitted << true << QPoint(4, 300) << g_panel;
-    QTest::newRow("transparent, bottom-left corner") << fitted << false << QPoint(0, 574) << g_transparent;
-    QTest::newRow("transparent, bottom-right corner") << fitted << false << QPoint(574, 574) << g_transparent;
-    QTest::newRow("transparent, top-left corner") << fitted << false << QPoint(0, 0) << g_transparent;
-    QTest::newRow("transparent, top-right corner") << fitted << false << QPoint(574, 0) << g_transparent;
+    QTest::newRow("border, left beside controller picture")
+        << fitted << true << QPoint(1, 300) << g_border;
+    QTest::newRow("panel, left of controller picture")
+        << fitted << true << QPoint(4, 300) << g_panel;
+    QTest::newRow("transparent, bottom-left corner")
+        << fitted << false << QPoint(0, 574) << g_transparent;
+    QTest::newRow("transparent, bottom-right corner")
+        << fitted << false << QPoint(574, 574) << g_transparent;
+    QTest::newRow("transparent, top-left corner")
+        << fitted << false << QPoint(0, 0) << g_transparent;
+    QTest::newRow("transparent, top-right corner")
+        << fitted << false << QPoint(574, 0) << g_transparent;
 
     // A larger window keeps the border where it was and fills the rest with the panel.
     const QSize large(700, 700);
     QTest::newRow("large: border stays, right") << large << false << QPoint(573, 555) << g_border;
-    QTest::newRow("large: panel beyond right border") << large << false << QPoint(575, 555) << g_panel;
+    QTest::newRow("large: panel beyond right border")
+        << large << false << QPoint(575, 555) << g_panel;
     QTest::newRow("large: border stays, bottom") << large << false << QPoint(300, 573) << g_border;
-    QTest::newRow("large: panel beyond bottom border") << large << false << QPoint(300, 575) << g_panel;
+    QTest::newRow("large: panel beyond bottom border")
+        << large << false << QPoint(300, 575) << g_panel;
     QTest::newRow("large: panel far corner area") << large << false << QPoint(650, 650) << g_panel;
-    QTest::newRow("large: transparent corner") << large << false << QPoint(699, 699) << g_transparent;
+    QTest::newRow("large: transparent corner")
+        << large << false << QPoint(699, 699) << g_transparent;
 }
 
 void TestBaseWindow::panelBorderAndOutside()
@@ -233,7 +243,8 @@ void TestBaseWindow::panelBorderAndOutside()
     window.setDeviceConnected(connected);
     const QImage image = renderWindow(window);
     const QColor actual = image.pixelColor(point);
-    QVERIFY2(actual == expected, qPrintable(describe(actual) + QStringLiteral(" instead of ") + describe(expected)));
+    QVERIFY2(actual == expected,
+             qPrintable(describe(actual) + QStringLiteral(" instead of ") + describe(expected)));
 }
 
 void TestBaseWindow::pictureFollowsTheFlag()
@@ -242,8 +253,8 @@ void TestBaseWindow::pictureFollowsTheFlag()
         const char* path;
         QRectF target;
     };
-    const Picture start{ ":/image/res/QR5START.png", QRectF(-35, 60, 650, 480) };
-    const Picture controller{ ":/image/res/QR5CTRL.png", QRectF(5, 70, 300, 240) };
+    const Picture start{":/image/res/QR5START.png", QRectF(-35, 60, 650, 480)};
+    const Picture controller{":/image/res/QR5CTRL.png", QRectF(5, 70, 300, 240)};
 
     ProbeWindow window;
     window.resize(575, 575);
@@ -251,12 +262,13 @@ void TestBaseWindow::pictureFollowsTheFlag()
     QVERIFY(QTest::qWaitForWindowExposed(&window));
 
     // The flag is switched back and forth on one window: each change must show at the next paint.
-    const QVector<bool> flags{ false, true, false };
+    const QVector<bool> flags{false, true, false};
     for (bool connected : flags) {
         const Picture& picture = connected ? controller : start;
         const QPixmap pixmap(QString::fromLatin1(picture.path));
-        QVERIFY2(!pixmap.isNull(),
-                 qPrintable(QStringLiteral("%1 is missing from the resource bundle").arg(picture.path)));
+        QVERIFY2(
+            !pixmap.isNull(),
+            qPrintable(QStringLiteral("%1 is missing from the resource bundle").arg(picture.path)));
 
         // The picture alone, scaled the same way onto the panel colour.
         QImage expected(window.size(), QImage::Format_ARGB32_Premultiplied);
@@ -316,8 +328,8 @@ void TestBaseWindow::maximiseThenRestore()
     QVERIFY(QMetaObject::invokeMethod(&window, "onButtonMaxClicked"));
     const QRect workArea = QGuiApplication::primaryScreen()->availableGeometry();
     QVERIFY(!workArea.isEmpty());
-    QCOMPARE(window.geometry(),
-             QRect(workArea.left() - 3, workArea.top() - 3, workArea.width() + 6, workArea.height() + 6));
+    QCOMPARE(window.geometry(), QRect(workArea.left() - 3, workArea.top() - 3, workArea.width() + 6,
+                                      workArea.height() + 6));
 
     QPoint restorePos;
     QSize restoreSize;
@@ -370,7 +382,7 @@ void TestBaseWindow::closeButtonClosesBeforeDerivedSlot()
     QVERIFY(button);
     QTest::mouseClick(button, Qt::LeftButton);
     QCOMPARE(window.events,
-             (QStringList{ QStringLiteral("close"), QStringLiteral("derived slot, window closed") }));
+             (QStringList{QStringLiteral("close"), QStringLiteral("derived slot, window closed")}));
     QVERIFY(!window.isVisible());
 }
 
@@ -380,16 +392,19 @@ void TestBaseWindow::loadStyleSheet_data()
     QTest::addColumn<QStringList>("names");
     QTest::addColumn<QString>("appended");
 
-    const QString accent = QStringLiteral("QLabel { color: red; } /* caf") + QChar(0xE9) + QStringLiteral(" */");
+    const QString accent
+        = QStringLiteral("QLabel { color: red; } /* caf") + QChar(0xE9) + QStringLiteral(" */");
     const QString cut = QStringLiteral("QLabel { color: blue; }");
-    for (bool onBar : { false, true }) {
+    for (bool onBar : {false, true}) {
         const char* owner = onBar ? "bar" : "window";
-        QTest::addRow("%s: Latin-1 text", owner) << onBar << QStringList{ "Accent" } << accent;
-        QTest::addRow("%s: a NUL byte ends the text", owner) << onBar << QStringList{ "Cut" } << cut;
-        QTest::addRow("%s: missing file changes nothing", owner) << onBar << QStringList{ "Missing" } << QString();
-        QTest::addRow("%s: extension is added", owner) << onBar << QStringList{ "Accent.css" } << QString();
+        QTest::addRow("%s: Latin-1 text", owner) << onBar << QStringList{"Accent"} << accent;
+        QTest::addRow("%s: a NUL byte ends the text", owner) << onBar << QStringList{"Cut"} << cut;
+        QTest::addRow("%s: missing file changes nothing", owner)
+            << onBar << QStringList{"Missing"} << QString();
+        QTest::addRow("%s: extension is added", owner)
+            << onBar << QStringList{"Accent.css"} << QString();
         QTest::addRow("%s: files append in order", owner)
-            << onBar << QStringList{ "Cut", "Missing", "Accent" } << cut + accent;
+            << onBar << QStringList{"Cut", "Missing", "Accent"} << cut + accent;
     }
 }
 

@@ -47,9 +47,10 @@ QImage renderWidget(QWidget* widget)
 void sendMouse(QWidget* target, QEvent::Type type, const QPointF& globalPos, Qt::MouseButton button)
 {
     const QPointF local = target->mapFromGlobal(globalPos.toPoint());
-    const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button);
-    QMouseEvent event(type, local, local, globalPos, type == QEvent::MouseMove ? Qt::NoButton : button,
-                      held, Qt::NoModifier);
+    const Qt::MouseButtons held
+        = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button);
+    QMouseEvent event(type, local, local, globalPos,
+                      type == QEvent::MouseMove ? Qt::NoButton : button, held, Qt::NoModifier);
     QCoreApplication::sendEvent(target, &event);
 }
 
@@ -149,16 +150,14 @@ void TestCustomTitle::buttonStyleSheet()
     const QString wide(37, QLatin1Char(' '));
     const QString narrow(36, QLatin1Char(' '));
     const QString expected = QStringLiteral("QPushButton {") + wide
-        + QStringLiteral("background-color:rgb(0, 153, 188);") + wide
-        + QStringLiteral("border-radius: 5px;") + wide
-        + QStringLiteral("color: rgb(255, 255, 255);") + wide
-        + QStringLiteral("}") + wide
-        + QStringLiteral("QPushButton:hover {") + wide
-        + QStringLiteral("background-color: rgb(0,105,130);") + wide
-        + QStringLiteral("}") + narrow
-        + QStringLiteral("QPushButton:pressed{") + narrow
-        + QStringLiteral("background-color: rgb(0,200,230);") + narrow
-        + QStringLiteral("}");
+                           + QStringLiteral("background-color:rgb(0, 153, 188);") + wide
+                           + QStringLiteral("border-radius: 5px;") + wide
+                           + QStringLiteral("color: rgb(255, 255, 255);") + wide
+                           + QStringLiteral("}") + wide + QStringLiteral("QPushButton:hover {")
+                           + wide + QStringLiteral("background-color: rgb(0,105,130);") + wide
+                           + QStringLiteral("}") + narrow + QStringLiteral("QPushButton:pressed{")
+                           + narrow + QStringLiteral("background-color: rgb(0,200,230);") + narrow
+                           + QStringLiteral("}");
     QCOMPARE(expected.size(), 567);
 
     BarHost host;
@@ -199,12 +198,12 @@ void TestCustomTitle::controls_data()
     QTest::addColumn<QSize>("maximumSize");
 
     const QSize unbounded(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-    QTest::newRow("minimise") << QStringLiteral("ButtonMin") << QStringLiteral("-") << QStringLiteral("min")
-                              << QSize(40, 40) << QSize(40, 40);
+    QTest::newRow("minimise") << QStringLiteral("ButtonMin") << QStringLiteral("-")
+                              << QStringLiteral("min") << QSize(40, 40) << QSize(40, 40);
     QTest::newRow("close") << QStringLiteral("ButtonClose") << QString::fromUtf8("\xC3\x97")
                            << QStringLiteral("close") << QSize(40, 40) << QSize(40, 40);
-    QTest::newRow("title") << QStringLiteral("TitleContent") << QString() << QString() << QSize(0, 0)
-                           << unbounded;
+    QTest::newRow("title") << QStringLiteral("TitleContent") << QString() << QString()
+                           << QSize(0, 0) << unbounded;
 }
 
 void TestCustomTitle::controls()
@@ -392,23 +391,23 @@ void TestCustomTitle::dragging_data()
 
     const QPointF origin(500, 300);
     QTest::newRow("left button, steps add up")
-        << int(Qt::LeftButton) << origin
-        << QVector<QPointF>{ { 510, 305 }, { 530, 290 }, { 520, 320 } } << -1 << QPoint(220, 170);
+        << int(Qt::LeftButton) << origin << QVector<QPointF>{{510, 305}, {530, 290}, {520, 320}}
+        << -1 << QPoint(220, 170);
     QTest::newRow("right button drags")
-        << int(Qt::RightButton) << origin << QVector<QPointF>{ { 450, 350 } } << -1 << QPoint(150, 200);
+        << int(Qt::RightButton) << origin << QVector<QPointF>{{450, 350}} << -1 << QPoint(150, 200);
     QTest::newRow("middle button drags")
-        << int(Qt::MiddleButton) << origin << QVector<QPointF>{ { 501, 299 }, { 502, 298 } } << -1
+        << int(Qt::MiddleButton) << origin << QVector<QPointF>{{501, 299}, {502, 298}} << -1
         << QPoint(202, 148);
     QTest::newRow("move without press")
-        << int(Qt::NoButton) << origin << QVector<QPointF>{ { 600, 400 }, { 700, 500 } } << -1
+        << int(Qt::NoButton) << origin << QVector<QPointF>{{600, 400}, {700, 500}} << -1
         << QPoint(200, 150);
     QTest::newRow("release ends the drag")
-        << int(Qt::LeftButton) << origin << QVector<QPointF>{ { 520, 310 }, { 900, 900 } } << 1
+        << int(Qt::LeftButton) << origin << QVector<QPointF>{{520, 310}, {900, 900}} << 1
         << QPoint(220, 160);
     // Global positions are rounded half up before the deltas are taken.
     QTest::newRow("fractional positions round")
         << int(Qt::LeftButton) << QPointF(500.5, 300.4)
-        << QVector<QPointF>{ { 510.4, 305.6 }, { 510.6, 305.5 } } << -1 << QPoint(210, 156);
+        << QVector<QPointF>{{510.4, 305.6}, {510.6, 305.5}} << -1 << QPoint(210, 156);
 }
 
 void TestCustomTitle::dragging()
@@ -443,15 +442,14 @@ void TestCustomTitle::rollingTitle_data()
     QTest::addColumn<QStringList>("shown");
 
     QTest::newRow("three letters cycle")
-        << 0 << QStringLiteral("abc")
-        << QStringList{ "abc", "bc", "c", "", "abc", "bc" };
-    QTest::newRow("empty title") << 0 << QString() << QStringList{ "", "", "" };
+        << 0 << QStringLiteral("abc") << QStringList{"abc", "bc", "c", "", "abc", "bc"};
+    QTest::newRow("empty title") << 0 << QString() << QStringList{"", "", ""};
     QTest::newRow("index beyond new text restarts")
-        << 5 << QStringLiteral("xy") << QStringList{ "xy", "y", "", "xy" };
+        << 5 << QStringLiteral("xy") << QStringList{"xy", "y", "", "xy"};
     QTest::newRow("index equal to new length shows empty")
-        << 2 << QStringLiteral("xy") << QStringList{ "", "xy", "y" };
+        << 2 << QStringLiteral("xy") << QStringList{"", "xy", "y"};
     QTest::newRow("index inside new text continues")
-        << 1 << QStringLiteral("xyz") << QStringList{ "yz", "z", "", "xyz" };
+        << 1 << QStringLiteral("xyz") << QStringList{"yz", "z", "", "xyz"};
 }
 
 void TestCustomTitle::rollingTitle()
@@ -497,9 +495,11 @@ void TestCustomTitle::buttonsEmitTheirSignals_data()
     QTest::addColumn<QByteArray>("signal");
     QTest::addColumn<QByteArray>("otherSignal");
 
-    QTest::newRow("minimise") << QStringLiteral("ButtonMin") << QByteArray(SIGNAL(signalButtonMinClicked()))
+    QTest::newRow("minimise") << QStringLiteral("ButtonMin")
+                              << QByteArray(SIGNAL(signalButtonMinClicked()))
                               << QByteArray(SIGNAL(signalButtonCloseClicked()));
-    QTest::newRow("close") << QStringLiteral("ButtonClose") << QByteArray(SIGNAL(signalButtonCloseClicked()))
+    QTest::newRow("close") << QStringLiteral("ButtonClose")
+                           << QByteArray(SIGNAL(signalButtonCloseClicked()))
                            << QByteArray(SIGNAL(signalButtonMinClicked()));
 }
 

@@ -24,7 +24,8 @@ VirtualPointer* g_pointer = nullptr;
 QJsonObject compositorTree()
 {
     QProcess ipc;
-    ipc.start(QStringLiteral("swaymsg"), {QStringLiteral("--raw"), QStringLiteral("-t"), QStringLiteral("get_tree")});
+    ipc.start(QStringLiteral("swaymsg"),
+              {QStringLiteral("--raw"), QStringLiteral("-t"), QStringLiteral("get_tree")});
     if (!ipc.waitForFinished(5000))
         return {};
     return QJsonDocument::fromJson(ipc.readAllStandardOutput()).object();
@@ -57,7 +58,8 @@ QPoint compositorPosition()
 QSize outputLayout()
 {
     const QJsonObject rect = compositorTree().value(QStringLiteral("rect")).toObject();
-    return QSize(rect.value(QStringLiteral("width")).toInt(), rect.value(QStringLiteral("height")).toInt());
+    return QSize(rect.value(QStringLiteral("width")).toInt(),
+                 rect.value(QStringLiteral("height")).toInt());
 }
 
 // Returns once the compositor has handled every request the window's connection has sent, such
@@ -81,7 +83,8 @@ protected:
     bool eventFilter(QObject*, QEvent* event) override
     {
         // A press soon after the last one on the same spot comes as a double click.
-        if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)
+        if (event->type() == QEvent::MouseButtonPress
+            || event->type() == QEvent::MouseButtonDblClick)
             ++presses;
         return false;
     }

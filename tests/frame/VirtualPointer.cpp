@@ -12,7 +12,8 @@ VirtualPointer::VirtualPointer()
     m_display = wl_display_connect(nullptr);
     if (!m_display)
         return;
-    static const wl_registry_listener listener = {&VirtualPointer::onGlobal, &VirtualPointer::onGlobalRemoved};
+    static const wl_registry_listener listener
+        = {&VirtualPointer::onGlobal, &VirtualPointer::onGlobalRemoved};
     m_registry = wl_display_get_registry(m_display);
     wl_registry_add_listener(m_registry, &listener, this);
     wl_display_roundtrip(m_display);
@@ -37,8 +38,8 @@ VirtualPointer::~VirtualPointer()
     }
 }
 
-void VirtualPointer::onGlobal(void* data, wl_registry* registry, uint32_t name, const char* interface,
-                              uint32_t)
+void VirtualPointer::onGlobal(void* data, wl_registry* registry, uint32_t name,
+                              const char* interface, uint32_t)
 {
     auto* self = static_cast<VirtualPointer*>(data);
     if (std::strcmp(interface, zwlr_virtual_pointer_manager_v1_interface.name) == 0)
@@ -48,9 +49,9 @@ void VirtualPointer::onGlobal(void* data, wl_registry* registry, uint32_t name, 
 
 void VirtualPointer::moveTo(QPoint layoutPosition)
 {
-    zwlr_virtual_pointer_v1_motion_absolute(m_pointer, now(), uint32_t(layoutPosition.x()),
-                                            uint32_t(layoutPosition.y()), uint32_t(m_extent.width()),
-                                            uint32_t(m_extent.height()));
+    zwlr_virtual_pointer_v1_motion_absolute(
+        m_pointer, now(), uint32_t(layoutPosition.x()), uint32_t(layoutPosition.y()),
+        uint32_t(m_extent.width()), uint32_t(m_extent.height()));
     sendFrame();
 }
 
@@ -79,7 +80,7 @@ void VirtualPointer::sendFrame()
 
 uint32_t VirtualPointer::now()
 {
-    timespec time {};
+    timespec time{};
     clock_gettime(CLOCK_MONOTONIC, &time);
     return uint32_t(time.tv_sec * 1000 + time.tv_nsec / 1000000);
 }

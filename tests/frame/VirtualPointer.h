@@ -37,7 +37,7 @@ private:
 
     static void onGlobal(void* data, wl_registry* registry, uint32_t name, const char* interface,
                          uint32_t version);
-    static void onGlobalRemoved(void*, wl_registry*, uint32_t) {}
+    static void onGlobalRemoved(void*, wl_registry*, uint32_t) { }
 
     QSize m_extent;
     wl_display* m_display = nullptr;

@@ -44,8 +44,10 @@ void printReport(const char* tag, const std::uint8_t* bytes, std::size_t size)
 class Driver {
 public:
     Driver(Widget& window, ForwardingHidAccess& hid)
-        : m_window(window), m_hid(hid), m_update(window.findChild<QPushButton*>("UpdateBtn")),
-          m_finish(window.findChild<QPushButton*>("Finish"))
+        : m_window(window)
+        , m_hid(hid)
+        , m_update(window.findChild<QPushButton*>("UpdateBtn"))
+        , m_finish(window.findChild<QPushButton*>("Finish"))
     {
     }
 

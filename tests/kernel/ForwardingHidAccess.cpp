@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <chrono>
 
-ForwardingHidAccess::ForwardingHidAccess(HidAccess& target) : m_target(target)
+ForwardingHidAccess::ForwardingHidAccess(HidAccess& target)
+    : m_target(target)
 {
 }
 

@@ -99,7 +99,8 @@ int main(int argc, char** argv)
     std::fprintf(out, "gadget-served %d\n", served ? 1 : 0);
     std::fprintf(out, "gadget-attaches %d\n", gadget.attachCount());
     std::fprintf(out, "gadget-mode %s\n",
-                 controller.mode() == VirtualController::Mode::Bootloader ? "bootloader" : "normal");
+                 controller.mode() == VirtualController::Mode::Bootloader ? "bootloader"
+                                                                          : "normal");
     std::fprintf(out, "gadget-version %04X\n", unsigned(controller.reportedVersion()));
     std::fprintf(out, "gadget-replies %d\n", gadget.repliesDelivered());
     for (const UsbHidGadget::StringRequest& request : gadget.stringRequests()) {

@@ -28,13 +28,13 @@ QString KernelRunResults::run(const QString& script, const QStringList& argument
         m_lines = text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     }
     const bool complete = !m_lines.isEmpty() && m_lines.first() == QLatin1String("vm-begin")
-        && m_lines.last() == QLatin1String("vm-end");
+                       && m_lines.last() == QLatin1String("vm-end");
     if (ended && runner.exitCode() == 0 && complete)
         return QString();
 
     QFile console(workDir + QStringLiteral("/console.log"));
-    const QString consoleText =
-        console.open(QIODevice::ReadOnly) ? QString::fromUtf8(console.readAll()) : QString();
+    const QString consoleText
+        = console.open(QIODevice::ReadOnly) ? QString::fromUtf8(console.readAll()) : QString();
     return QStringLiteral("runner %1 (exit %2), VM report %3\nrunner output:\n%4\nVM console:\n%5\n"
                           "results:\n%6")
         .arg(ended ? "ended" : "did not end")
@@ -114,7 +114,9 @@ QString reportDifference(const std::vector<FlashingModel::Report>& expected,
                          const std::vector<FlashingModel::Report>& received)
 {
     if (expected.size() != received.size())
-        return QStringLiteral("%1 reports expected, %2 received").arg(expected.size()).arg(received.size());
+        return QStringLiteral("%1 reports expected, %2 received")
+            .arg(expected.size())
+            .arg(received.size());
     for (std::size_t i = 0; i < expected.size(); ++i) {
         if (expected[i] != received[i]) {
             return QStringLiteral("report %1 of %2 differs:\n expected %3\n received %4")

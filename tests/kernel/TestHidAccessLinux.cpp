@@ -28,10 +28,10 @@ void TestHidAccessLinux::usbLocationOfHidraw_data()
     QTest::addColumn<int>("address");
 
     const QString dummy = "devices/platform/dummy_hcd.0/usb1/1-1/1-1:1.0/0003:0079:1836.0001";
-    const QStringList dummyNumbers = {"devices/platform/dummy_hcd.0/usb1=1,1",
-                                      "devices/platform/dummy_hcd.0/usb1/1-1=1,2"};
-    QTest::newRow("device, not its root hub") << dummy << dummyNumbers << "/dev/hidraw0" << true
-                                              << 1 << 2;
+    const QStringList dummyNumbers
+        = {"devices/platform/dummy_hcd.0/usb1=1,1", "devices/platform/dummy_hcd.0/usb1/1-1=1,2"};
+    QTest::newRow("device, not its root hub")
+        << dummy << dummyNumbers << "/dev/hidraw0" << true << 1 << 2;
     QTest::newRow("behind a hub on bus 3")
         << "devices/pci0000:00/0000:00:14.0/usb3/3-2/3-2.4/3-2.4:1.0/0003:0079:18AE.0007"
         << QStringList({"devices/pci0000:00/0000:00:14.0/usb3=3,1",

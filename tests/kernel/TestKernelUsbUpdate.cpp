@@ -63,7 +63,8 @@ void TestKernelUsbUpdate::virtualMachineRanTheWholeScenario()
     QVERIFY(value(QStringLiteral("vm-kernel")).endsWith(QLatin1String("-amd64")));
     QCOMPARE(value(QStringLiteral("probe-rc")), QStringLiteral("0"));
     if (value(QStringLiteral("driver-rc")) != QLatin1String("0"))
-        qWarning("driver stderr:\n%s", qPrintable(linesStartingWith(QStringLiteral("driver-stderr")).join('\n')));
+        qWarning("driver stderr:\n%s",
+                 qPrintable(linesStartingWith(QStringLiteral("driver-stderr")).join('\n')));
     QCOMPARE(value(QStringLiteral("driver-rc")), QStringLiteral("0"));
     QVERIFY(m_results.contains(QStringLiteral("driver-end")));
     QCOMPARE(value(QStringLiteral("gadget-rc")), QStringLiteral("0"));
@@ -168,7 +169,8 @@ void TestKernelUsbUpdate::flashHoldsTheImage()
 
 void TestKernelUsbUpdate::windowEndedOnFinish()
 {
-    QCOMPARE(value(QStringLiteral("driver-discovery")).section(' ', 0, 1), QStringLiteral("found 1"));
+    QCOMPARE(value(QStringLiteral("driver-discovery")).section(' ', 0, 1),
+             QStringLiteral("found 1"));
     QCOMPARE(value(QStringLiteral("driver-offered")), QStringLiteral("update 1 finish 0"));
     QCOMPARE(value(QStringLiteral("driver-final")),
              QStringLiteral("update 0 finish 1 progress 62 finished 1"));
@@ -183,9 +185,9 @@ void TestKernelUsbUpdate::missingPermissionIsToldOnce()
     QCOMPARE(linesStartingWith(QStringLiteral("probe-pass")),
              QStringList({"1 interfaces 1 unopenable 1 opened 0 strings-refused 0",
                           "2 interfaces 1 unopenable 1 opened 0 strings-refused 0"}));
-    QCOMPARE(linesStartingWith(QStringLiteral("probe-stderr")),
-             QStringList({QString::fromStdString(
-                 HidAccessLinux::permissionNotice("/dev/hidraw0"))}));
+    QCOMPARE(
+        linesStartingWith(QStringLiteral("probe-stderr")),
+        QStringList({QString::fromStdString(HidAccessLinux::permissionNotice("/dev/hidraw0"))}));
     // With the hidraw node open to all, the string requests of the switch are what the missing
     // permission on the USB node stops; it never reaches the device (the switch test sees only
     // the updater's five requests).

@@ -86,8 +86,7 @@ void TestWineKernelUpdate::wineReachedTheDeviceThroughTheRule()
     QVERIFY2(value(QStringLiteral("hidraw-access")).startsWith(QLatin1String("1000 600 TAGS="))
                  && value(QStringLiteral("hidraw-access")).contains(QLatin1String(":uaccess:")),
              qPrintable(value(QStringLiteral("hidraw-access"))));
-    QCOMPARE(m_results.linesStartingWith(QStringLiteral("step-rc")),
-             QStringList({"1 0", "2 0"}));
+    QCOMPARE(m_results.linesStartingWith(QStringLiteral("step-rc")), QStringList({"1 0", "2 0"}));
     QVERIFY(m_results.contains(QStringLiteral("driver-end")));
     QCOMPARE(value(QStringLiteral("gadget-rc")), QStringLiteral("0"));
     QCOMPARE(value(QStringLiteral("gadget-served")), QStringLiteral("1"));
@@ -160,8 +159,8 @@ void TestWineKernelUpdate::reportsFollowTheFlashingOrder()
     };
     FlashingModel model;
     std::size_t at = 0;
-    const std::pair<std::size_t, bool> runs[g_runs] = {
-        {g_silent_report, false}, {g_unplug_report, true}, {FlashingModel::kRunReports, false}};
+    const std::pair<std::size_t, bool> runs[g_runs]
+        = {{g_silent_report, false}, {g_unplug_report, true}, {FlashingModel::kRunReports, false}};
     for (const auto& [delivered, preparedNext] : runs) {
         for (std::size_t i = infosFrom(at); i > 0; --i, ++at)
             model.info();
@@ -184,9 +183,9 @@ void TestWineKernelUpdate::lastRunExchangedEveryReport()
     QVERIFY(m_run_starts.back() > replugAt);
     QVERIFY(m_run_starts.back() + FlashingModel::kRunReports <= m_received.size());
     const std::size_t first = m_run_starts.back() - 1;
-    const std::vector<Report> run(m_received.begin() + std::ptrdiff_t(first),
-                                  m_received.begin() + std::ptrdiff_t(m_run_starts.back()
-                                                                      + FlashingModel::kRunReports));
+    const std::vector<Report> run(
+        m_received.begin() + std::ptrdiff_t(first),
+        m_received.begin() + std::ptrdiff_t(m_run_starts.back() + FlashingModel::kRunReports));
     QCOMPARE(int(run.size()), 681);
     QVERIFY(FlashingModel::isInfo(run.front()));
     QCOMPARE(FlashingModel::commandsWithReply(run), 185);
@@ -197,7 +196,7 @@ void TestWineKernelUpdate::lastRunExchangedEveryReport()
     const std::vector<Report> beforeReplug(m_received.begin(),
                                            m_received.begin() + std::ptrdiff_t(replugAt));
     const int answered = FlashingModel::commandsWithReply(beforeReplug)
-        + FlashingModel::commandsWithReply(afterReplug) - 1;
+                       + FlashingModel::commandsWithReply(afterReplug) - 1;
     QCOMPARE(value(QStringLiteral("gadget-replies")).toInt(), answered);
     QCOMPARE(field(QStringLiteral("driver-transfers"), QStringLiteral("reads")), answered - 1);
     QCOMPARE(field(QStringLiteral("driver-transfers"), QStringLiteral("failed-reads")), 1);

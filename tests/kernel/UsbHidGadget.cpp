@@ -21,24 +21,24 @@ namespace {
 
 // Game mode: a plain gamepad (16 buttons, four axes) with one interrupt IN endpoint.
 const std::uint8_t g_gamepad_report_descriptor[] = {
-    0x05, 0x01, 0x09, 0x05, 0xA1, 0x01,             // Generic Desktop, Game Pad, Application
-    0x05, 0x09, 0x19, 0x01, 0x29, 0x10,             //   Buttons 1..16
+    0x05, 0x01, 0x09, 0x05, 0xA1, 0x01, // Generic Desktop, Game Pad, Application
+    0x05, 0x09, 0x19, 0x01, 0x29, 0x10, //   Buttons 1..16
     0x15, 0x00, 0x25, 0x01, 0x75, 0x01, 0x95, 0x10, //   0..1, 16 x 1 bit
-    0x81, 0x02,                                     //   Input (Data, Var, Abs)
+    0x81, 0x02, //   Input (Data, Var, Abs)
     0x05, 0x01, 0x09, 0x30, 0x09, 0x31, 0x09, 0x32, //   X, Y, Z,
-    0x09, 0x35, 0x15, 0x00, 0x26, 0xFF, 0x00,       //   Rz, 0..255
-    0x75, 0x08, 0x95, 0x04, 0x81, 0x02,             //   4 x 8 bits, Input
-    0xC0,                                           // End Collection
+    0x09, 0x35, 0x15, 0x00, 0x26, 0xFF, 0x00, //   Rz, 0..255
+    0x75, 0x08, 0x95, 0x04, 0x81, 0x02, //   4 x 8 bits, Input
+    0xC0, // End Collection
 };
 
 // Bootloader: one vendor collection with a 64-byte input and a 64-byte output report, both
 // unnumbered, on an interrupt IN and an interrupt OUT endpoint.
 const std::uint8_t g_bootloader_report_descriptor[] = {
-    0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01,       // Vendor page 0xFF00, usage 1, Application
-    0x09, 0x02, 0x15, 0x00, 0x26, 0xFF, 0x00,       //   usage 2, 0..255
-    0x75, 0x08, 0x95, 0x40, 0x81, 0x02,             //   64 x 8 bits, Input
+    0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, // Vendor page 0xFF00, usage 1, Application
+    0x09, 0x02, 0x15, 0x00, 0x26, 0xFF, 0x00, //   usage 2, 0..255
+    0x75, 0x08, 0x95, 0x40, 0x81, 0x02, //   64 x 8 bits, Input
     0x09, 0x03, 0x75, 0x08, 0x95, 0x40, 0x91, 0x02, //   usage 3, 64 x 8 bits, Output
-    0xC0,                                           // End Collection
+    0xC0, // End Collection
 };
 
 constexpr std::uint8_t g_in_endpoint_address = 0x81;
@@ -59,10 +59,20 @@ struct Identity {
 Identity identityOf(const VirtualController& controller)
 {
     if (controller.mode() == VirtualController::Mode::Bootloader)
-        return {controller.productId(), g_bootloader_report_descriptor,
-                sizeof g_bootloader_report_descriptor, true, 64, 1, false};
-    return {controller.productId(), g_gamepad_report_descriptor,
-            sizeof g_gamepad_report_descriptor, false, 8, 4, true};
+        return {controller.productId(),
+                g_bootloader_report_descriptor,
+                sizeof g_bootloader_report_descriptor,
+                true,
+                64,
+                1,
+                false};
+    return {controller.productId(),
+            g_gamepad_report_descriptor,
+            sizeof g_gamepad_report_descriptor,
+            false,
+            8,
+            4,
+            true};
 }
 
 void put16(std::vector<std::uint8_t>& out, std::uint16_t value)
@@ -90,8 +100,8 @@ std::vector<std::uint8_t> configurationDescriptor(const Identity& identity)
     std::vector<std::uint8_t> body = {9, USB_DT_INTERFACE, 0, 0, endpoints, USB_CLASS_HID, 0, 0, 0};
     const std::vector<std::uint8_t> hid = hidDescriptor(identity);
     body.insert(body.end(), hid.begin(), hid.end());
-    const auto in = endpointDescriptor(g_in_endpoint_address, identity.inPacketSize,
-                                       identity.inInterval);
+    const auto in
+        = endpointDescriptor(g_in_endpoint_address, identity.inPacketSize, identity.inInterval);
     body.insert(body.end(), in.begin(), in.end());
     if (identity.hasOutEndpoint) {
         const auto out = endpointDescriptor(g_out_endpoint_address, g_report_size, 1);
@@ -147,7 +157,8 @@ std::vector<std::string> directoryEntries(const std::string& directory)
 } // namespace
 
 UsbHidGadget::UsbHidGadget(VirtualController& controller, std::string gadgetDirectory)
-    : m_controller(controller), m_directory(std::move(gadgetDirectory))
+    : m_controller(controller)
+    , m_directory(std::move(gadgetDirectory))
 {
 }
 
@@ -294,8 +305,8 @@ bool UsbHidGadget::replug(const std::atomic<bool>& stop)
     close(m_ep0);
     m_ep0 = -1;
     m_unplug_pending = false;
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(m_faults.replugMs);
+    const auto deadline
+        = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_faults.replugMs);
     while (m_faults.comeBack ? !*m_faults.comeBack : std::chrono::steady_clock::now() < deadline) {
         if (stop)
             return true;
@@ -380,15 +391,14 @@ void UsbHidGadget::serveReports()
             break;
         }
         const auto now = std::chrono::steady_clock::now().time_since_epoch();
-        m_received.push_back(
-            {data, m_attach_count,
-             std::chrono::duration_cast<std::chrono::microseconds>(now).count()});
+        m_received.push_back({data, m_attach_count,
+                              std::chrono::duration_cast<std::chrono::microseconds>(now).count()});
         m_controller.receiveOutputReport(data.data());
         if (const std::uint32_t busy = m_controller.busyMicrosAfterLastReport())
             usleep(busy);
         // The updater's own info request, then page 16 selected: a run starts.
-        const std::uint8_t selectPage[] = {COMMAND_LEAD_BYTE, CMD_SET_PAGE, COMMAND_GUARD_BYTE,
-                                           0xFF - CMD_SET_PAGE};
+        const std::uint8_t selectPage[]
+            = {COMMAND_LEAD_BYTE, CMD_SET_PAGE, COMMAND_GUARD_BYTE, 0xFF - CMD_SET_PAGE};
         if (m_last_was_info && m_controller.selectedPage() == FIRMWARE_CLOSING_PAGE
             && std::equal(std::begin(selectPage), std::end(selectPage), data.begin())) {
             ++m_run;
@@ -400,8 +410,7 @@ void UsbHidGadget::serveReports()
             return point.run == m_run && point.report == m_reports_in_run;
         };
         if (strikes(m_faults.silent)) {
-            while (m_controller.takeInputReport(answer.data())) {
-            }
+            while (m_controller.takeInputReport(answer.data())) { }
         }
         if (strikes(m_faults.unplug)) {
             // Only the main thread may close ep0; it is blocked reading it until interrupted.

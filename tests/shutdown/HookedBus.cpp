@@ -8,7 +8,8 @@ HidGuid HookedBus::getHidGuid()
     return VirtualHidAccess::getHidGuid();
 }
 
-bool HookedBus::writeReport(HidHandle handle, const std::uint8_t* report, std::uint32_t* bytesWritten)
+bool HookedBus::writeReport(HidHandle handle, const std::uint8_t* report,
+                            std::uint32_t* bytesWritten)
 {
     const bool ok = VirtualHidAccess::writeReport(handle, report, bytesWritten);
     ++m_writes;

@@ -25,10 +25,12 @@ namespace {
 void postClick(QWidget* button)
 {
     const QPointF centre(button->width() / 2.0, button->height() / 2.0);
-    QCoreApplication::postEvent(button, new QMouseEvent(QEvent::MouseButtonPress, centre, Qt::LeftButton,
-                                                        Qt::LeftButton, Qt::NoModifier));
-    QCoreApplication::postEvent(button, new QMouseEvent(QEvent::MouseButtonRelease, centre, Qt::LeftButton,
-                                                        Qt::NoButton, Qt::NoModifier));
+    QCoreApplication::postEvent(button,
+                                new QMouseEvent(QEvent::MouseButtonPress, centre, Qt::LeftButton,
+                                                Qt::LeftButton, Qt::NoModifier));
+    QCoreApplication::postEvent(button,
+                                new QMouseEvent(QEvent::MouseButtonRelease, centre, Qt::LeftButton,
+                                                Qt::NoButton, Qt::NoModifier));
 }
 
 } // namespace
@@ -36,7 +38,8 @@ void postClick(QWidget* button)
 int main(int argc, char* argv[])
 {
     if (argc != 3) {
-        std::fprintf(stderr, "usage: ShutdownProbe <polling|pass|click|flashing|other> <linger-ms>\n");
+        std::fprintf(stderr,
+                     "usage: ShutdownProbe <polling|pass|click|flashing|other> <linger-ms>\n");
         return 2;
     }
     const std::string scenario = argv[1];

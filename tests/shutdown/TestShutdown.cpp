@@ -29,9 +29,12 @@ void TestShutdown::closingLeavesNoCrashAtExit_data()
     for (int linger : {0, 1100}) {
         QTest::addRow("polling, linger %d", linger) << "polling" << linger << true << -1 << 0;
         QTest::addRow("during a pass, linger %d", linger) << "pass" << linger << true << -1 << 0;
-        QTest::addRow("right after a click, linger %d", linger) << "click" << linger << true << -1 << -1;
-        QTest::addRow("during flashing, linger %d", linger) << "flashing" << linger << true << 681 << 1;
-        QTest::addRow("closed not by its button, linger %d", linger) << "other" << linger << false << -1 << 0;
+        QTest::addRow("right after a click, linger %d", linger)
+            << "click" << linger << true << -1 << -1;
+        QTest::addRow("during flashing, linger %d", linger)
+            << "flashing" << linger << true << 681 << 1;
+        QTest::addRow("closed not by its button, linger %d", linger)
+            << "other" << linger << false << -1 << 0;
     }
 }
 
@@ -54,13 +57,15 @@ void TestShutdown::closingLeavesNoCrashAtExit()
 
     QVERIFY2(probe.exitStatus() == QProcess::NormalExit, qPrintable(report));
     QVERIFY2(probe.exitCode() == 0, qPrintable(report));
-    for (const char* word : {"Sanitizer", "runtime error", "QThread: Destroyed while thread is still running"})
+    for (const char* word :
+         {"Sanitizer", "runtime error", "QThread: Destroyed while thread is still running"})
         QVERIFY2(!err.contains(word), qPrintable(report));
     QVERIFY2(out.endsWith("exit=0\n"), qPrintable(report));
 
     // The close came at the moment the scenario names.
     QVERIFY2(out.contains("close-sent=1\n"), qPrintable(report));
-    QVERIFY2(out.contains(QByteArray("stop-flag=") + (stopFlag ? "1" : "0") + "\n"), qPrintable(report));
+    QVERIFY2(out.contains(QByteArray("stop-flag=") + (stopFlag ? "1" : "0") + "\n"),
+             qPrintable(report));
     if (runWrites >= 0) {
         // The whole run went out although the close came in its middle. Passes that the polling
         // thread asked for around the click add their info request each, as many as the
@@ -71,7 +76,8 @@ void TestShutdown::closingLeavesNoCrashAtExit()
         QVERIFY2(writes >= runWrites && writes <= runWrites + 10, qPrintable(report));
     }
     if (finished >= 0)
-        QVERIFY2(out.contains("update-finished=" + QByteArray::number(finished) + "\n"), qPrintable(report));
+        QVERIFY2(out.contains("update-finished=" + QByteArray::number(finished) + "\n"),
+                 qPrintable(report));
 }
 
 QTEST_GUILESS_MAIN(TestShutdown)

@@ -158,8 +158,8 @@ bool VirtualHidAccess::getIndexedString(HidHandle handle, std::uint32_t stringIn
     }
     std::size_t textSize = 0;
     const bool ok = requestString(handle, stringIndex, buffer, bufferLength, &textSize);
-    record(Transfer::StringRequest, ok ? static_cast<const std::uint8_t*>(buffer) : nullptr, textSize, ok,
-           bufferLength, index);
+    record(Transfer::StringRequest, ok ? static_cast<const std::uint8_t*>(buffer) : nullptr,
+           textSize, ok, bufferLength, index);
     return ok;
 }
 

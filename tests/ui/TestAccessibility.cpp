@@ -51,10 +51,13 @@ QString description(QObject* object)
     return interfaceOf(object)->text(QAccessible::Description);
 }
 
-const QString kNoController = QStringLiteral("No controller found. Connect the QR5 Lumaro with its USB cable.");
-const QString kUpdating = QStringLiteral("Updating the controller to firmware 1.17. Keep it connected.");
+const QString kNoController
+    = QStringLiteral("No controller found. Connect the QR5 Lumaro with its USB cable.");
+const QString kUpdating
+    = QStringLiteral("Updating the controller to firmware 1.17. Keep it connected.");
 const QString kFinished = QStringLiteral("Update finished: firmware 1.17 written and verified.");
-const QString kWritten = QStringLiteral("The controller now has firmware 1.17, written and verified.");
+const QString kWritten
+    = QStringLiteral("The controller now has firmware 1.17, written and verified.");
 
 } // namespace
 
@@ -79,8 +82,10 @@ private slots:
 void TestAccessibility::initTestCase()
 {
     // Qt raises no accessibility event until a bridge reports a client (an AT-SPI bus with a
-    // screen reader, a UI Automation query). The offscreen platform has none; this stands in for it.
-    QPlatformAccessibility* platform = QGuiApplicationPrivate::platformIntegration()->accessibility();
+    // screen reader, a UI Automation query). The offscreen platform has none; this stands in for
+    // it.
+    QPlatformAccessibility* platform
+        = QGuiApplicationPrivate::platformIntegration()->accessibility();
     QVERIFY(platform);
     platform->setActive(true);
     QVERIFY(QAccessible::isActive());
@@ -103,13 +108,18 @@ void TestAccessibility::controlsAreNamed_data()
     QTest::addColumn<int>("role");
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("description");
-    QTest::newRow("window") << "Widget" << int(QAccessible::Window) << "QR5 Lumaro 1.17" << kNoController;
-    QTest::newRow("title") << "TitleContent" << int(QAccessible::StaticText) << "QR5 Lumaro 1.17" << "";
-    QTest::newRow("minimise") << "ButtonMin" << int(QAccessible::Button) << "Minimise" << "Minimises the window.";
-    QTest::newRow("close") << "ButtonClose" << int(QAccessible::Button) << "Close" << "Closes the updater.";
+    QTest::newRow("window") << "Widget" << int(QAccessible::Window) << "QR5 Lumaro 1.17"
+                            << kNoController;
+    QTest::newRow("title") << "TitleContent" << int(QAccessible::StaticText) << "QR5 Lumaro 1.17"
+                           << "";
+    QTest::newRow("minimise") << "ButtonMin" << int(QAccessible::Button) << "Minimise"
+                              << "Minimises the window.";
+    QTest::newRow("close") << "ButtonClose" << int(QAccessible::Button) << "Close"
+                           << "Closes the updater.";
     QTest::newRow("update") << "UpdateBtn" << int(QAccessible::Button) << "Update"
                             << "Writes firmware 1.17 to the controller.";
-    QTest::newRow("progress") << "m_update_progress" << int(QAccessible::ProgressBar) << "Update progress"
+    QTest::newRow("progress") << "m_update_progress" << int(QAccessible::ProgressBar)
+                              << "Update progress"
                               << "Firmware pages written and verified.";
     QTest::newRow("finish") << "Finish" << int(QAccessible::Button) << "Up to date"
                             << "The controller has firmware 1.17.";
@@ -153,7 +163,8 @@ void TestAccessibility::everyControlHasAName()
             pending.push_back(iface->child(i));
         if (iface->role() == QAccessible::Client)
             continue;
-        QVERIFY2(!iface->text(QAccessible::Name).isEmpty(), iface->object()->metaObject()->className());
+        QVERIFY2(!iface->text(QAccessible::Name).isEmpty(),
+                 iface->object()->metaObject()->className());
         ++named;
     }
     // Window, icon, title, two title buttons and the three form widgets.
@@ -171,12 +182,15 @@ void TestAccessibility::statesAreRead_data()
     const QString current = QStringLiteral(" It is up to date.");
     QTest::newRow("no controller") << -1 << false << kNoController << hasLatest;
     QTest::newRow("1.16 offered") << 0x116 << false
-                                  << "Controller in update mode with firmware 1.16." + offered << hasLatest;
-    QTest::newRow("blank offered") << 0xFFFF << false << "Controller in update mode with no firmware." + offered
-                                   << hasLatest;
-    QTest::newRow("1.17 current") << 0x117 << false << "Controller in update mode with firmware 1.17." + current
+                                  << "Controller in update mode with firmware 1.16." + offered
                                   << hasLatest;
-    QTest::newRow("1.2a current") << 0x12A << false << "Controller in update mode with firmware 1.2a." + current
+    QTest::newRow("blank offered")
+        << 0xFFFF << false << "Controller in update mode with no firmware." + offered << hasLatest;
+    QTest::newRow("1.17 current") << 0x117 << false
+                                  << "Controller in update mode with firmware 1.17." + current
+                                  << hasLatest;
+    QTest::newRow("1.2a current") << 0x12A << false
+                                  << "Controller in update mode with firmware 1.2a." + current
                                   << hasLatest;
     QTest::newRow("1.16 flashed") << 0x116 << true << kFinished << kWritten;
 }
@@ -246,8 +260,10 @@ void TestAccessibility::aPassThatFindsTheSameIsSilent()
     g_heard.clear();
     VirtualController& controller = rig.addBootloader(0x116);
     rig.pass();
-    QCOMPARE(heard(&window, QAccessible::DescriptionChanged),
-             QStringList({"Controller in update mode with firmware 1.16. Update to firmware 1.17 offered."}));
+    QCOMPARE(
+        heard(&window, QAccessible::DescriptionChanged),
+        QStringList(
+            {"Controller in update mode with firmware 1.16. Update to firmware 1.17 offered."}));
     g_heard.clear();
     rig.pass();
     rig.pass();

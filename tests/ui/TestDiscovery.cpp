@@ -206,7 +206,8 @@ void TestDiscovery::switchStringStaysInTheNextInfoRequest()
     QCOMPARE(reports.size(), std::size_t(1));
     QCOMPARE(hexBytes(reports[0].data(), 5), QByteArray("00 A5 E1 5A 1E"));
     // Past the header stands the string the controller returned to the last request.
-    QCOMPARE(hexBytes(reports[0].data() + 5, stringSize - 5), hexBytes(stringData.data() + 5, stringSize - 5));
+    QCOMPARE(hexBytes(reports[0].data() + 5, stringSize - 5),
+             hexBytes(stringData.data() + 5, stringSize - 5));
     const QByteArray zeros(65 - stringSize, '\0');
     QCOMPARE(hexBytes(reports[0].data() + stringSize, 65 - stringSize),
              hexBytes(reinterpret_cast<const unsigned char*>(zeros.constData()), zeros.size()));
@@ -224,7 +225,8 @@ void TestDiscovery::otherInterfacesAreSkipped_data()
     QTest::newRow("cannot be opened") << 0x046D << 0xC077 << Other::CannotOpen;
     QTest::newRow("controller ids that cannot be opened") << 0x0079 << 0x1836 << Other::CannotOpen;
     QTest::newRow("opens, attribute query fails") << 0x046D << 0xC077 << Other::NoAttributes;
-    QTest::newRow("controller ids, attribute query fails") << 0x0079 << 0x1836 << Other::NoAttributes;
+    QTest::newRow("controller ids, attribute query fails")
+        << 0x0079 << 0x1836 << Other::NoAttributes;
 }
 
 void TestDiscovery::otherInterfacesAreSkipped()
@@ -375,8 +377,9 @@ void TestDiscovery::pollingThreadAsksForPassesAndStops()
 {
     CFindDeviceThread polling;
     std::atomic<int> passes{0};
-    connect(&polling, &CFindDeviceThread::FindDevice_Signal, this, [&passes] { ++passes; },
-            Qt::DirectConnection);
+    connect(
+        &polling, &CFindDeviceThread::FindDevice_Signal, this, [&passes] { ++passes; },
+        Qt::DirectConnection);
     QElapsedTimer timer;
     timer.start();
     polling.start();

@@ -16,12 +16,13 @@ namespace {
 bool isCommand(const Report& report, std::uint8_t command)
 {
     return report[1] == COMMAND_LEAD_BYTE && report[2] == command && report[3] == COMMAND_GUARD_BYTE
-           && report[4] == 0xFF - command;
+        && report[4] == 0xFF - command;
 }
 
 std::uint32_t addressOf(const Report& report)
 {
-    return report[5] | report[6] << 8 | report[7] << 16 | static_cast<std::uint32_t>(report[8]) << 24;
+    return report[5] | report[6] << 8 | report[7] << 16
+         | static_cast<std::uint32_t>(report[8]) << 24;
 }
 
 // Everything the flashing slot wrote, after the discovery pass that found the bootloader.
@@ -158,7 +159,8 @@ void TestFlashing::checksumMismatchEndsTheRun_data()
     // The compare must be exact over all four reply bytes: every table entry is below 0x10000, so
     // a sum off only in bytes 7 or 8 is what a three-byte or two-byte read would miss.
     QTest::newRow("first page, one above") << 0 << 1u << 0 << 1 + 9 + 11;
-    QTest::newRow("page after the closing page, one below") << 17 << 0xFFFFFFFFu << 15 << 1 + 9 + 17 * 11;
+    QTest::newRow("page after the closing page, one below")
+        << 17 << 0xFFFFFFFFu << 15 << 1 + 9 + 17 * 11;
     QTest::newRow("page 5, off in byte 7 only") << 5 << 0x10000u << 4 << 1 + 9 + 6 * 11;
     QTest::newRow("page 20, off in byte 8 only") << 20 << 0x1000000u << 19 << 1 + 9 + 20 * 11;
     QTest::newRow("page 60, a reply of zero") << 60 << 0u - 0x10B0u << 59 << 1 + 9 + 60 * 11;

@@ -21,7 +21,10 @@ private:
     // Opens the window on a bus that holds a bootloader of this version (0: none), runs one pass
     // and shows it active.
     Widget& openShown(WindowRig& rig, int installedVersion);
-    static QString focusName() { return QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString(); }
+    static QString focusName()
+    {
+        return QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString();
+    }
 };
 
 Widget& TestKeyboard::openShown(WindowRig& rig, int installedVersion)
@@ -41,8 +44,10 @@ void TestKeyboard::tabOrder_data()
 {
     QTest::addColumn<int>("installedVersion");
     QTest::addColumn<QStringList>("tabs");
-    QTest::newRow("update offered") << 0x116 << QStringList{"UpdateBtn", "ButtonMin", "ButtonClose", "UpdateBtn"};
-    QTest::newRow("up to date") << 0x117 << QStringList{"Finish", "ButtonMin", "ButtonClose", "Finish"};
+    QTest::newRow("update offered")
+        << 0x116 << QStringList{"UpdateBtn", "ButtonMin", "ButtonClose", "UpdateBtn"};
+    QTest::newRow("up to date") << 0x117
+                                << QStringList{"Finish", "ButtonMin", "ButtonClose", "Finish"};
     QTest::newRow("no controller") << 0 << QStringList{"ButtonMin", "ButtonClose", "ButtonMin"};
 }
 
@@ -81,9 +86,12 @@ void TestKeyboard::pressingKeys_data()
     QTest::addColumn<int>("threadsStarted");
     QTest::newRow("Space on Update") << 0x116 << int(Qt::Key_Space) << 0 << 1;
     QTest::newRow("Return on Update") << 0x116 << int(Qt::Key_Return) << 0 << 1;
-    QTest::newRow("keypad Enter on Update") << 0x116 << int(Qt::Key_Enter) << int(Qt::KeypadModifier) << 1;
-    QTest::newRow("Shift+Return on Update") << 0x116 << int(Qt::Key_Return) << int(Qt::ShiftModifier) << 1;
-    QTest::newRow("Ctrl+Return on Update") << 0x116 << int(Qt::Key_Return) << int(Qt::ControlModifier) << 0;
+    QTest::newRow("keypad Enter on Update")
+        << 0x116 << int(Qt::Key_Enter) << int(Qt::KeypadModifier) << 1;
+    QTest::newRow("Shift+Return on Update")
+        << 0x116 << int(Qt::Key_Return) << int(Qt::ShiftModifier) << 1;
+    QTest::newRow("Ctrl+Return on Update")
+        << 0x116 << int(Qt::Key_Return) << int(Qt::ControlModifier) << 0;
     QTest::newRow("Space on the finish indicator") << 0x117 << int(Qt::Key_Space) << 0 << 0;
     QTest::newRow("Return on the finish indicator") << 0x117 << int(Qt::Key_Return) << 0 << 0;
 }

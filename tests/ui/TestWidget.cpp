@@ -93,9 +93,10 @@ void TestWidget::formWidgets_data()
     QTest::addColumn<QSize>("minimum");
     QTest::addColumn<QSize>("maximum");
     const QSize unset(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-    QTest::newRow("UpdateBtn") << "UpdateBtn" << QRect(310, 145, 210, 90) << QSize(60, 24) << QSize(210, 90);
-    QTest::newRow("m_update_progress") << "m_update_progress" << QRect(37, 370, 500, 90) << QSize(500, 90)
-                                       << QSize(500, 90);
+    QTest::newRow("UpdateBtn") << "UpdateBtn" << QRect(310, 145, 210, 90) << QSize(60, 24)
+                               << QSize(210, 90);
+    QTest::newRow("m_update_progress")
+        << "m_update_progress" << QRect(37, 370, 500, 90) << QSize(500, 90) << QSize(500, 90);
     QTest::newRow("Finish") << "Finish" << QRect(310, 145, 210, 90) << QSize(0, 0) << unset;
 }
 
@@ -126,15 +127,17 @@ void TestWidget::styleSheetsAreExact()
     QCOMPARE(update.size(), 216);
     QCOMPARE(progress.size(), 187);
     QCOMPARE(finish.size(), 210);
-    const QString skin = QStringLiteral("QPushButton{\n\tborder-image: url(:/image/res/%1.png);\n}\n"
-                                        "QPushButton:hover{\n\tborder-image: url(:/image/res/%2.png);\n}\n"
-                                        "QPushButton:pressed{\n\tborder-image: url(:/image/res/%3.png);\n}");
+    const QString skin
+        = QStringLiteral("QPushButton{\n\tborder-image: url(:/image/res/%1.png);\n}\n"
+                         "QPushButton:hover{\n\tborder-image: url(:/image/res/%2.png);\n}\n"
+                         "QPushButton:pressed{\n\tborder-image: url(:/image/res/%3.png);\n}");
     QCOMPARE(update, skin.arg("Update_Normal_1", "Update_Focous_1", "Update_Press_1"));
     QCOMPARE(finish, skin.arg("finish_normal", "finish_focous", "finish_press"));
     const QString indent(8, QLatin1Char(' '));
-    QCOMPARE(progress, QStringLiteral("QProgressBar{\n") + indent + "border: 3px solid rgb(0,153,188);\n"
-                           + indent + "text-align: center;\n" + indent + "background: rgb(255, 255, 255);\n"
-                           + "}\nQProgressBar::chunk {\n" + indent + "background: rgb(0, 105, 130);\n}");
+    QCOMPARE(progress,
+             QStringLiteral("QProgressBar{\n") + indent + "border: 3px solid rgb(0,153,188);\n"
+                 + indent + "text-align: center;\n" + indent + "background: rgb(255, 255, 255);\n"
+                 + "}\nQProgressBar::chunk {\n" + indent + "background: rgb(0, 105, 130);\n}");
     QVERIFY(rig.window->styleSheet().isEmpty());
 }
 
@@ -160,8 +163,10 @@ void TestWidget::startUpState()
     QVERIFY(window.deviceHandle() == nullptr);
     QCOMPARE(rig.bus.openHandleCount(), 0);
     // The report buffers start as zeros.
-    QCOMPARE(QByteArray(reinterpret_cast<const char*>(window.outReport()), 65), QByteArray(65, '\0'));
-    QCOMPARE(QByteArray(reinterpret_cast<const char*>(window.inReport()), 65), QByteArray(65, '\0'));
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(window.outReport()), 65),
+             QByteArray(65, '\0'));
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(window.inReport()), 65),
+             QByteArray(65, '\0'));
 }
 
 void TestWidget::titleBarSettings()
@@ -225,7 +230,8 @@ void TestWidget::titleBarCloseClosesFirstThenStopsPollingAndExitsWithZero()
     QVERIFY(closeButton);
     CFindDeviceThread* polling = window.findDeviceThread();
 
-    QTimer::singleShot(0, closeButton, [closeButton] { QTest::mouseClick(closeButton, Qt::LeftButton); });
+    QTimer::singleShot(0, closeButton,
+                       [closeButton] { QTest::mouseClick(closeButton, Qt::LeftButton); });
     const int exitCode = QApplication::exec();
 
     QCOMPARE(exitCode, 0);

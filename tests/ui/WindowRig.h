@@ -64,7 +64,8 @@ public:
     // Waits for the update threads started since `threadsBefore` and runs their queued calls.
     void deliverUpdateSignals(int threadsBefore = 0)
     {
-        const auto threads = window->findChildren<CUpdateThread*>(QString(), Qt::FindDirectChildrenOnly);
+        const auto threads
+            = window->findChildren<CUpdateThread*>(QString(), Qt::FindDirectChildrenOnly);
         for (int i = threadsBefore; i < threads.size(); ++i)
             threads[i]->wait();
         QCoreApplication::sendPostedEvents(window.get(), QEvent::MetaCall);

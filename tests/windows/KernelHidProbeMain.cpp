@@ -74,7 +74,7 @@ int main()
     hid.closeHandle(controller);
 
     return read && reply[0] == 0 && reply[2] == CMD_GET_INFO
-            && infoReplyIdentifier(reply) == BOOTLOADER_ID && !idleRead
-        ? 0
-        : 1;
+                && infoReplyIdentifier(reply) == BOOTLOADER_ID && !idleRead
+             ? 0
+             : 1;
 }

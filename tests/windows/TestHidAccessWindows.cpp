@@ -26,9 +26,9 @@ constexpr std::uint16_t kWineMouseProductId = 0x0001;
 constexpr std::uint16_t kWineKeyboardProductId = 0x0002;
 
 // The stale interface registered below: linked in the registry, but no device object behind it.
-const wchar_t* const g_stale_interface_key =
-    L"System\\CurrentControlSet\\Control\\DeviceClasses\\{4D1E55B2-F16F-11CF-88CB-001111000030}"
-    L"\\##?#ROOT#LUMARO_STALE#0000#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+const wchar_t* const g_stale_interface_key
+    = L"System\\CurrentControlSet\\Control\\DeviceClasses\\{4D1E55B2-F16F-11CF-88CB-001111000030}"
+      L"\\##?#ROOT#LUMARO_STALE#0000#{4d1e55b2-f16f-11cf-88cb-001111000030}";
 const wchar_t* const g_stale_device_key = L"System\\CurrentControlSet\\Enum\\ROOT\\LUMARO_STALE";
 
 bool runsUnderWine()
@@ -62,9 +62,9 @@ long processHandleCount()
     std::vector<unsigned char> buffer(1 << 16);
     for (;;) {
         ULONG needed = 0;
-        const NTSTATUS status = NtQuerySystemInformation(
-            systemExtendedHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()),
-            &needed);
+        const NTSTATUS status
+            = NtQuerySystemInformation(systemExtendedHandleInformation, buffer.data(),
+                                       static_cast<ULONG>(buffer.size()), &needed);
         if (status == kInfoLengthMismatch && buffer.size() < (1u << 28)) {
             buffer.resize(std::max<std::size_t>(buffer.size() * 2, needed + 4096));
             continue;
@@ -87,8 +87,8 @@ DWORD presentInterfaceCount()
 {
     GUID hidClass;
     HidD_GetHidGuid(&hidClass);
-    const HDEVINFO list =
-        SetupDiGetClassDevsW(&hidClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    const HDEVINFO list
+        = SetupDiGetClassDevsW(&hidClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (list == INVALID_HANDLE_VALUE)
         return 0;
     DWORD count = 0;
@@ -106,7 +106,7 @@ bool openedForBoundedReportIo(HidHandle handle)
 {
     IO_STATUS_BLOCK status;
     ULONG mode = 0;
-    constexpr ULONG kSynchronousIo = 0x10 | 0x20;  // FILE_SYNCHRONOUS_IO_ALERT, _NONALERT
+    constexpr ULONG kSynchronousIo = 0x10 | 0x20; // FILE_SYNCHRONOUS_IO_ALERT, _NONALERT
     if (NtQueryInformationFile(handle, &status, &mode, sizeof(mode), FileModeInformation) != 0
         || (mode & kSynchronousIo) != 0)
         return false;
@@ -118,10 +118,10 @@ bool openedForBoundedReportIo(HidHandle handle)
 }
 
 struct Walk {
-    std::uint32_t present = 0;  // indexes before the first null
-    std::uint32_t unopenable = 0;  // INVALID_HID_HANDLE among them
-    std::uint32_t boundedIo = 0;  // opened ones whose reads can time out
-    std::vector<HidAttributes> attributes;  // of those that answered
+    std::uint32_t present = 0; // indexes before the first null
+    std::uint32_t unopenable = 0; // INVALID_HID_HANDLE among them
+    std::uint32_t boundedIo = 0; // opened ones whose reads can time out
+    std::vector<HidAttributes> attributes; // of those that answered
 };
 
 // The caller's enumeration: every index up to the first null, attributes only, never a read.
@@ -150,11 +150,10 @@ Walk walkInterfaces(HidAccess& access)
 
 bool hasDevice(const Walk& walk, std::uint16_t vendorId, std::uint16_t productId)
 {
-    return std::any_of(walk.attributes.begin(), walk.attributes.end(),
-                       [&](const HidAttributes& attributes) {
-                           return attributes.vendorId == vendorId
-                               && attributes.productId == productId;
-                       });
+    return std::any_of(
+        walk.attributes.begin(), walk.attributes.end(), [&](const HidAttributes& attributes) {
+            return attributes.vendorId == vendorId && attributes.productId == productId;
+        });
 }
 
 bool setRegistryValue(const std::wstring& key, const wchar_t* name, DWORD type, const void* data,
@@ -165,9 +164,8 @@ bool setRegistryValue(const std::wstring& key, const wchar_t* name, DWORD type, 
                         &opened, nullptr)
         != ERROR_SUCCESS)
         return false;
-    const bool written = RegSetValueExW(opened, name, 0, type, static_cast<const BYTE*>(data),
-                                        size)
-        == ERROR_SUCCESS;
+    const bool written = RegSetValueExW(opened, name, 0, type, static_cast<const BYTE*>(data), size)
+                      == ERROR_SUCCESS;
     RegCloseKey(opened);
     return written;
 }
@@ -189,8 +187,7 @@ bool registerStaleInterface()
     const wchar_t link[] = L"\\\\?\\root#lumaro_stale#0000#{4d1e55b2-f16f-11cf-88cb-001111000030}";
     const wchar_t hidDeviceClass[] = L"{745a17a0-74d3-11d0-b6fe-00a0c90f57da}";
     const DWORD linked = 1;
-    return setRegistryValue(deviceKey, L"ClassGUID", REG_SZ, hidDeviceClass,
-                            sizeof(hidDeviceClass))
+    return setRegistryValue(deviceKey, L"ClassGUID", REG_SZ, hidDeviceClass, sizeof(hidDeviceClass))
         && setRegistryValue(interfaceKey, L"DeviceInstance", REG_SZ, instance, sizeof(instance))
         && setRegistryValue(interfaceKey + L"\\#", L"SymbolicLink", REG_SZ, link, sizeof(link))
         && setRegistryValue(interfaceKey + L"\\#\\Control", L"Linked", REG_DWORD, &linked,
@@ -206,13 +203,14 @@ struct ReportPipe {
     ReportPipe()
     {
         static int serial = 0;
-        const std::wstring name = L"\\\\.\\pipe\\lumaro-report-" + std::to_wstring(GetCurrentProcessId())
-            + L"-" + std::to_wstring(++serial);
+        const std::wstring name = L"\\\\.\\pipe\\lumaro-report-"
+                                + std::to_wstring(GetCurrentProcessId()) + L"-"
+                                + std::to_wstring(++serial);
         server = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX,
-                                  PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 4096, 4096,
-                                  0, nullptr);
-        client = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                             OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+                                  PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0,
+                                  nullptr);
+        client = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_OVERLAPPED, nullptr);
     }
     ~ReportPipe()
     {
@@ -244,8 +242,8 @@ std::vector<std::uint8_t> patternReport(std::uint8_t seed)
 
 long long millisecondsSince(std::chrono::steady_clock::time_point start)
 {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now() - start)
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now()
+                                                                 - start)
         .count();
 }
 
@@ -285,7 +283,7 @@ void testIndexesPastTheEndGiveNullAndAllocateNothing()
     const std::uint32_t present = presentInterfaceCount();
     const std::uint32_t pastEnd[] = {present, present + 1, present + 1000, 0xFFFFFFFFu};
 
-    access.closeHandle(access.openInterface(hidClass, pastEnd[0]));  // warms SetupAPI's caches
+    access.closeHandle(access.openInterface(hidClass, pastEnd[0])); // warms SetupAPI's caches
     const long handlesBefore = processHandleCount();
     const long allocationsBefore = liveAllocations();
     for (const std::uint32_t index : pastEnd)
@@ -395,8 +393,8 @@ void testWriteSendsExactlyOneReport()
 
     std::vector<std::uint8_t> arrived(kReportSize + 16, 0xEE);
     DWORD count = 0;
-    WT_CHECK(ReadFile(pipe.server, arrived.data(), static_cast<DWORD>(arrived.size()), &count,
-                      nullptr));
+    WT_CHECK(
+        ReadFile(pipe.server, arrived.data(), static_cast<DWORD>(arrived.size()), &count, nullptr));
     WT_CHECK_EQ(count, static_cast<DWORD>(kReportSize));
     WT_CHECK(std::equal(report.begin(), report.end(), arrived.begin()));
 }
@@ -492,15 +490,19 @@ int main()
 {
     const wintest::Case cases[] = {
         {"hid class guid", testHidClassGuid},
-        {"enumeration visits every interface until null", testEnumerationVisitsEveryInterfaceUntilNull},
-        {"indexes past the end give null and allocate nothing", testIndexesPastTheEndGiveNullAndAllocateNothing},
+        {"enumeration visits every interface until null",
+         testEnumerationVisitsEveryInterfaceUntilNull},
+        {"indexes past the end give null and allocate nothing",
+         testIndexesPastTheEndGiveNullAndAllocateNothing},
         {"repeated enumeration leaks nothing", testRepeatedEnumerationLeaksNothing},
-        {"interface that cannot be opened gives INVALID_HANDLE_VALUE", testInterfaceThatCannotBeOpenedGivesInvalidHandle},
+        {"interface that cannot be opened gives INVALID_HANDLE_VALUE",
+         testInterfaceThatCannotBeOpenedGivesInvalidHandle},
         {"shift keys read as released", testShiftKeysReadAsReleased},
         {"platform access is this one", testPlatformAccessIsThisOne},
         {"write sends exactly one report", testWriteSendsExactlyOneReport},
         {"read takes one whole report", testReadTakesOneWholeReport},
-        {"silent device times out and leaves the buffer alone", testSilentDeviceTimesOutAndLeavesBufferAlone},
+        {"silent device times out and leaves the buffer alone",
+         testSilentDeviceTimesOutAndLeavesBufferAlone},
         {"short report is not taken for a reply", testShortReportIsNotTakenForAReply},
         {"operations on unopened handles fail", testOperationsOnUnopenedHandlesFail},
         {"closeHandle releases the handle", testCloseHandleReleasesTheHandle},

@@ -48,12 +48,14 @@ void testOneGroupIconNamedIdiIcon1()
 
 void testIconIsOne152By152ImageAt32Bits()
 {
-    const HRSRC groupResource = FindResourceExW(g_module, RT_GROUP_ICON, L"IDI_ICON1", g_us_english);
+    const HRSRC groupResource
+        = FindResourceExW(g_module, RT_GROUP_ICON, L"IDI_ICON1", g_us_english);
     WT_CHECK(groupResource != nullptr);
     if (groupResource == nullptr)
         return;
     const DWORD groupSize = SizeofResource(g_module, groupResource);
-    const auto* group = static_cast<const BYTE*>(LockResource(LoadResource(g_module, groupResource)));
+    const auto* group
+        = static_cast<const BYTE*>(LockResource(LoadResource(g_module, groupResource)));
     WT_CHECK_EQ(groupSize, static_cast<DWORD>(sizeof(GroupIconHeader) + sizeof(GroupIconEntry)));
     if (group == nullptr || groupSize < sizeof(GroupIconHeader) + sizeof(GroupIconEntry))
         return;
@@ -71,14 +73,14 @@ void testIconIsOne152By152ImageAt32Bits()
     WT_CHECK_EQ(entry.bytesInResource, 95496u);
     WT_CHECK_EQ(entry.id, 1);
 
-    const HRSRC imageResource =
-        FindResourceExW(g_module, RT_ICON, MAKEINTRESOURCEW(entry.id), g_us_english);
+    const HRSRC imageResource
+        = FindResourceExW(g_module, RT_ICON, MAKEINTRESOURCEW(entry.id), g_us_english);
     WT_CHECK(imageResource != nullptr);
     if (imageResource == nullptr)
         return;
     WT_CHECK_EQ(SizeofResource(g_module, imageResource), entry.bytesInResource);
-    const auto* image =
-        static_cast<const BYTE*>(LockResource(LoadResource(g_module, imageResource)));
+    const auto* image
+        = static_cast<const BYTE*>(LockResource(LoadResource(g_module, imageResource)));
     WT_CHECK(image != nullptr);
     if (image == nullptr)
         return;
@@ -86,7 +88,7 @@ void testIconIsOne152By152ImageAt32Bits()
     std::memcpy(&bitmap, image, sizeof(bitmap));
     WT_CHECK_EQ(bitmap.biSize, static_cast<DWORD>(sizeof(BITMAPINFOHEADER)));
     WT_CHECK_EQ(bitmap.biWidth, 152);
-    WT_CHECK_EQ(bitmap.biHeight, 2 * 152);  // colour rows, then the mask's
+    WT_CHECK_EQ(bitmap.biHeight, 2 * 152); // colour rows, then the mask's
     WT_CHECK_EQ(bitmap.biBitCount, 32);
 }
 

@@ -21,16 +21,15 @@ std::vector<char> g_file;
 // DLLs of every Windows 10 and 11 installation. Qt, the C++ runtime, libgcc and winpthreads are
 // not among them: a program importing one of those does not start on a clean machine.
 const char* const g_system_dlls[] = {
-    "advapi32.dll", "bcrypt.dll",   "comctl32.dll", "comdlg32.dll", "crypt32.dll",  "d2d1.dll",
-    "d3d11.dll",    "d3d9.dll",     "dwmapi.dll",   "dwrite.dll",   "dxgi.dll",     "gdi32.dll",
-    "hid.dll",      "imm32.dll",    "iphlpapi.dll", "kernel32.dll", "mpr.dll",      "msvcrt.dll",
-    "netapi32.dll", "ntdll.dll",    "ole32.dll",    "oleaut32.dll", "rpcrt4.dll",   "secur32.dll",
-    "setupapi.dll", "shell32.dll",  "shlwapi.dll",  "user32.dll",   "userenv.dll",  "uxtheme.dll",
-    "version.dll",  "winmm.dll",    "ws2_32.dll",   "wtsapi32.dll",
+    "advapi32.dll", "bcrypt.dll",  "comctl32.dll", "comdlg32.dll", "crypt32.dll", "d2d1.dll",
+    "d3d11.dll",    "d3d9.dll",    "dwmapi.dll",   "dwrite.dll",   "dxgi.dll",    "gdi32.dll",
+    "hid.dll",      "imm32.dll",   "iphlpapi.dll", "kernel32.dll", "mpr.dll",     "msvcrt.dll",
+    "netapi32.dll", "ntdll.dll",   "ole32.dll",    "oleaut32.dll", "rpcrt4.dll",  "secur32.dll",
+    "setupapi.dll", "shell32.dll", "shlwapi.dll",  "user32.dll",   "userenv.dll", "uxtheme.dll",
+    "version.dll",  "winmm.dll",   "ws2_32.dll",   "wtsapi32.dll",
 };
 
-template <typename T>
-bool readAt(std::size_t offset, T& value)
+template <typename T> bool readAt(std::size_t offset, T& value)
 {
     if (offset > g_file.size() || g_file.size() - offset < sizeof(T))
         return false;
@@ -46,8 +45,8 @@ bool readHeaders(IMAGE_NT_HEADERS64& nt, std::size_t& sectionsOffset)
     const std::size_t ntOffset = static_cast<std::size_t>(dos.e_lfanew);
     if (!readAt(ntOffset, nt) || nt.Signature != IMAGE_NT_SIGNATURE)
         return false;
-    sectionsOffset = ntOffset + offsetof(IMAGE_NT_HEADERS64, OptionalHeader) +
-                     nt.FileHeader.SizeOfOptionalHeader;
+    sectionsOffset = ntOffset + offsetof(IMAGE_NT_HEADERS64, OptionalHeader)
+                   + nt.FileHeader.SizeOfOptionalHeader;
     return true;
 }
 
@@ -115,14 +114,16 @@ void testImportsOnlySystemDlls()
 {
     IMAGE_NT_HEADERS64 nt;
     std::size_t sections = 0;
-    if (!WT_CHECK(readHeaders(nt, sections)) ||
-        !WT_CHECK_EQ(nt.OptionalHeader.Magic, IMAGE_NT_OPTIONAL_HDR64_MAGIC))
+    if (!WT_CHECK(readHeaders(nt, sections))
+        || !WT_CHECK_EQ(nt.OptionalHeader.Magic, IMAGE_NT_OPTIONAL_HDR64_MAGIC))
         return;
     // A DLL loaded on first use is as much a dependency as one loaded at start.
-    std::vector<std::string> names = dllNames(nt, IMAGE_DIRECTORY_ENTRY_IMPORT,
-        sizeof(IMAGE_IMPORT_DESCRIPTOR), offsetof(IMAGE_IMPORT_DESCRIPTOR, Name));
-    const std::vector<std::string> delayed = dllNames(nt, IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT,
-        sizeof(IMAGE_DELAYLOAD_DESCRIPTOR), offsetof(IMAGE_DELAYLOAD_DESCRIPTOR, DllNameRVA));
+    std::vector<std::string> names
+        = dllNames(nt, IMAGE_DIRECTORY_ENTRY_IMPORT, sizeof(IMAGE_IMPORT_DESCRIPTOR),
+                   offsetof(IMAGE_IMPORT_DESCRIPTOR, Name));
+    const std::vector<std::string> delayed
+        = dllNames(nt, IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT, sizeof(IMAGE_DELAYLOAD_DESCRIPTOR),
+                   offsetof(IMAGE_DELAYLOAD_DESCRIPTOR, DllNameRVA));
     names.insert(names.end(), delayed.begin(), delayed.end());
 
     // An import table that cannot be read must not pass as one without foreign DLLs.

@@ -87,25 +87,41 @@ void testConversion()
     const Row rows[] = {
         {"program name only", L"prog", {"prog"}, 0, false},
         {"plain words", L"prog one two  three", {"prog", "one", "two", "three"}, 0, false},
-        {"spaces inside quotes", L"\"C:\\Program Files\\lumaro.exe\" \"two words\" x",
-         {"C:\\Program Files\\lumaro.exe", "two words", "x"}, 0, false},
-        {"embedded quotes", L"prog \"say \\\"hi\\\"\" a\\\"b",
-         {"prog", "say \"hi\"", "a\"b"}, 0, false},
+        {"spaces inside quotes",
+         L"\"C:\\Program Files\\lumaro.exe\" \"two words\" x",
+         {"C:\\Program Files\\lumaro.exe", "two words", "x"},
+         0,
+         false},
+        {"embedded quotes",
+         L"prog \"say \\\"hi\\\"\" a\\\"b",
+         {"prog", "say \"hi\"", "a\"b"},
+         0,
+         false},
         {"empty arguments", L"prog \"\" x \"\"", {"prog", "", "x", ""}, 0, false},
-        {"trailing backslashes", L"prog \"C:\\dir\\\\\" C:\\dir\\ a\\\\\\\\\"b\"",
-         {"prog", "C:\\dir\\", "C:\\dir\\", "a\\\\b"}, 0, false},
-        {"backslashes before a letter stay", L"prog a\\\\b \\\\server\\share",
-         {"prog", "a\\\\b", "\\\\server\\share"}, 0, false},
+        {"trailing backslashes",
+         L"prog \"C:\\dir\\\\\" C:\\dir\\ a\\\\\\\\\"b\"",
+         {"prog", "C:\\dir\\", "C:\\dir\\", "a\\\\b"},
+         0,
+         false},
+        {"backslashes before a letter stay",
+         L"prog a\\\\b \\\\server\\share",
+         {"prog", "a\\\\b", "\\\\server\\share"},
+         0,
+         false},
         {"result passed on", L"prog", {"prog"}, 37, false},
         {"negative result passed on", L"prog -x", {"prog", "-x"}, -5, false},
-        {"non-ASCII in the ANSI code page", L"prog caf\u00e9 \u20ac \u0416 \u00fc\u00df",
-         {"prog", "caf\xE9", "\x80", "?", "\xFC\xDF"}, 0, true},
+        {"non-ASCII in the ANSI code page",
+         L"prog caf\u00e9 \u20ac \u0416 \u00fc\u00df",
+         {"prog", "caf\xE9", "\x80", "?", "\xFC\xDF"},
+         0,
+         true},
         {"long argument", longLine.c_str(), {"prog", longArgument, "end"}, 0, false},
     };
 
     for (const Row& row : rows) {
         if (row.needsWindows1252 && GetACP() != 1252) {
-            wintest::skip(std::string(row.name) + ": ANSI code page is " + std::to_string(GetACP()) + ", not 1252");
+            wintest::skip(std::string(row.name) + ": ANSI code page is " + std::to_string(GetACP())
+                          + ", not 1252");
             continue;
         }
         g_seen = Seen();
@@ -116,13 +132,13 @@ void testConversion()
 
         const std::vector<std::string> arguments = seenArguments();
         const bool passed = WT_CHECK_EQ(g_seen.calls, 1) && WT_CHECK_EQ(result, row.mainResult)
-            && WT_CHECK_EQ(g_seen.argc, static_cast<int>(row.expected.size()))
-            && WT_CHECK(g_seen.terminated)
-            && WT_CHECK_EQ(printable(arguments), printable(row.expected))
-            // The pointer array and one buffer per argument, all released afterwards.
-            && WT_CHECK_EQ(g_seen.allocationsInside - allocationsBefore,
-                           static_cast<long>(row.expected.size()) + 1)
-            && WT_CHECK_EQ(allocationsAfter, allocationsBefore);
+                         && WT_CHECK_EQ(g_seen.argc, static_cast<int>(row.expected.size()))
+                         && WT_CHECK(g_seen.terminated)
+                         && WT_CHECK_EQ(printable(arguments), printable(row.expected))
+                         // The pointer array and one buffer per argument, all released afterwards.
+                         && WT_CHECK_EQ(g_seen.allocationsInside - allocationsBefore,
+                                        static_cast<long>(row.expected.size()) + 1)
+                         && WT_CHECK_EQ(allocationsAfter, allocationsBefore);
         if (!passed)
             std::printf("  in row: %s\n", row.name);
     }

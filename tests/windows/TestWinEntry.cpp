@@ -32,7 +32,8 @@ std::string ansi(const std::wstring& text)
 std::vector<char> readFile(const std::wstring& path)
 {
     std::ifstream file(path.c_str(), std::ios::binary);
-    return std::vector<char>(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    return std::vector<char>(std::istreambuf_iterator<char>(file),
+                             std::istreambuf_iterator<char>());
 }
 
 std::vector<std::string> splitAtZeros(const std::vector<char>& bytes)
@@ -93,7 +94,7 @@ void testProbeIsAGuiSubsystemProgram()
 struct Row {
     const char* name;
     const wchar_t* tail;
-    std::vector<std::string> expected;  // after argv[0]
+    std::vector<std::string> expected; // after argv[0]
     long long exitCode;
     bool needsWindows1252;
 };
@@ -107,8 +108,11 @@ void testArgumentsAndExitCode()
 
     const Row rows[] = {
         {"words and spaces", L"37 \"two words\" plain", {"37", "two words", "plain"}, 37, false},
-        {"empty and quoted", L"0 \"\" \"say \\\"hi\\\"\" \"C:\\dir\\\\\"",
-         {"0", "", "say \"hi\"", "C:\\dir\\"}, 0, false},
+        {"empty and quoted",
+         L"0 \"\" \"say \\\"hi\\\"\" \"C:\\dir\\\\\"",
+         {"0", "", "say \"hi\"", "C:\\dir\\"},
+         0,
+         false},
         {"high exit code", L"200", {"200"}, 200, false},
         {"minus one", L"-1 x", {"-1", "x"}, 0xFFFFFFFFll, false},
         {"non-ASCII", L"5 caf\u00e9 \u20ac", {"5", "caf\xE9", "\x80"}, 5, true},
@@ -116,15 +120,17 @@ void testArgumentsAndExitCode()
     const std::string program = ansi(probePath());
     for (const Row& row : rows) {
         if (row.needsWindows1252 && GetACP() != 1252) {
-            wintest::skip(std::string(row.name) + ": ANSI code page is " + std::to_string(GetACP()) + ", not 1252");
+            wintest::skip(std::string(row.name) + ": ANSI code page is " + std::to_string(GetACP())
+                          + ", not 1252");
             continue;
         }
         DeleteFileW(reportPath);
         const long long exitCode = runProbe(row.tail, reportPath);
         std::vector<std::string> expected = row.expected;
         expected.insert(expected.begin(), program);
-        const bool passed = WT_CHECK_EQ(exitCode, row.exitCode)
-            && WT_CHECK_EQ(joined(splitAtZeros(readFile(reportPath))), joined(expected));
+        const bool passed
+            = WT_CHECK_EQ(exitCode, row.exitCode)
+           && WT_CHECK_EQ(joined(splitAtZeros(readFile(reportPath))), joined(expected));
         if (!passed)
             std::printf("  in row: %s\n", row.name);
     }

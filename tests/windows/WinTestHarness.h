@@ -42,8 +42,7 @@ inline bool report(bool passed, const std::string& what, const char* file, int l
 }
 
 // Bytes print as numbers, not as characters.
-template <typename Value>
-const Value& printable(const Value& value)
+template <typename Value> const Value& printable(const Value& value)
 {
     return value;
 }
@@ -60,8 +59,8 @@ bool checkEqual(const Actual& actual, const Expected& expected, const char* actu
     if (passed)
         return true;
     std::ostringstream what;
-    what << actualText << " == " << expectedText << " (got " << printable(actual)
-         << ", expected " << printable(expected) << ")";
+    what << actualText << " == " << expectedText << " (got " << printable(actual) << ", expected "
+         << printable(expected) << ")";
     return report(false, what.str(), file, line);
 }
 
@@ -70,8 +69,7 @@ struct Case {
     void (*run)();
 };
 
-template <std::size_t N>
-int runCases(const Case (&cases)[N])
+template <std::size_t N> int runCases(const Case (&cases)[N])
 {
     std::size_t failedCases = 0;
     std::size_t skippedCases = 0;
@@ -96,5 +94,5 @@ int runCases(const Case (&cases)[N])
 } // namespace wintest
 
 #define WT_CHECK(condition) wintest::report((condition), #condition, __FILE__, __LINE__)
-#define WT_CHECK_EQ(actual, expected) \
+#define WT_CHECK_EQ(actual, expected)                                                              \
     wintest::checkEqual((actual), (expected), #actual, #expected, __FILE__, __LINE__)

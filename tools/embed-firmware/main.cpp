@@ -93,7 +93,8 @@ bool writeFile(const std::string& path, const std::string& contents)
     {
         std::ifstream in(path, std::ios::binary);
         if (in) {
-            const std::string old((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            const std::string old((std::istreambuf_iterator<char>(in)),
+                                  std::istreambuf_iterator<char>());
             if (old == contents)
                 return true;
         }
@@ -142,13 +143,15 @@ std::vector<std::string> vendorImageProblems(const std::string& path, const Imag
                                              bool checkPageSums)
 {
     if (image.size() != FIRMWARE_IMAGE_SIZE) {
-        return {path + " is " + std::to_string(image.size()) + " bytes; a firmware image is exactly "
-                + std::to_string(FIRMWARE_IMAGE_SIZE) + " bytes (" + std::to_string(FIRMWARE_PAGE_COUNT)
-                + " pages of " + std::to_string(FIRMWARE_PAGE_SIZE) + ")"};
+        return {path + " is " + std::to_string(image.size())
+                + " bytes; a firmware image is exactly " + std::to_string(FIRMWARE_IMAGE_SIZE)
+                + " bytes (" + std::to_string(FIRMWARE_PAGE_COUNT) + " pages of "
+                + std::to_string(FIRMWARE_PAGE_SIZE) + ")"};
     }
     if (image == makeStandIn()) {
-        return {path + " is the stand-in that a build without a vendor image embeds; "
-                       "it is not firmware and must never be written to a controller"};
+        return {path
+                + " is the stand-in that a build without a vendor image embeds; "
+                  "it is not firmware and must never be written to a controller"};
     }
     std::vector<std::string> problems;
     if (checkPageSums) {
@@ -209,7 +212,8 @@ int main(int argc, char** argv)
         Image image;
         if (!readFile(imagePath, &image))
             return fail("cannot read the firmware image " + imagePath);
-        const std::vector<std::string> problems = vendorImageProblems(imagePath, image, checkPageSums);
+        const std::vector<std::string> problems
+            = vendorImageProblems(imagePath, image, checkPageSums);
         for (const std::string& problem : problems)
             std::fprintf(stderr, "%s: %s\n", g_toolName, problem.c_str());
         if (!problems.empty())
