@@ -42,12 +42,14 @@ bool LatencyModel::transferFrom(VirtualController& controller, std::uint8_t* dat
 
 void LatencyModel::waitForTransfer()
 {
-    waitUntil(std::max(Clock::now(), m_busy_until) + std::chrono::microseconds(m_report_micros));
+    const Clock::time_point start = Clock::now();
+    waitUntil(start, std::max(start, m_busy_until) + std::chrono::microseconds(m_report_micros));
 }
 
 void LatencyModel::waitFor(std::chrono::milliseconds duration)
 {
-    waitUntil(Clock::now() + duration);
+    const Clock::time_point start = Clock::now();
+    waitUntil(start, start + duration);
 }
 
 void LatencyModel::forgetBusyDevice()
@@ -60,9 +62,10 @@ std::uint64_t LatencyModel::modelledDelayNanos() const
     return m_modelled_delay_nanos;
 }
 
-void LatencyModel::waitUntil(Clock::time_point until)
+// The wait is accounted from the instant its deadline was taken from, so that it never counts as
+// shorter than asked where the clock is coarse (100 ns steps on Windows).
+void LatencyModel::waitUntil(Clock::time_point start, Clock::time_point until)
 {
-    const Clock::time_point start = Clock::now();
     if (until <= start)
         return;
     // A plain sleep overshoots by the timer slack and the wake-up, about a tenth of a 1 ms report;

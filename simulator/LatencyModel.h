@@ -33,7 +33,7 @@ public:
     std::uint64_t modelledDelayNanos() const;
 
 private:
-    void waitUntil(Clock::time_point until);
+    void waitUntil(Clock::time_point start, Clock::time_point until);
 
     std::uint32_t m_report_micros = 0;
     // The device cannot answer before this instant (a page is being programmed).
