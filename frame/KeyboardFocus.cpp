@@ -35,7 +35,10 @@ KeyboardFocus::KeyboardFocus(QWidget* window, const QList<QAbstractButton*>& but
 
 bool KeyboardFocus::eventFilter(QObject* watched, QEvent* event)
 {
-    auto* button = static_cast<QAbstractButton*>(watched);
+    // A button being destroyed still sends events (its hide among them) once it is no longer one.
+    auto* button = qobject_cast<QAbstractButton*>(watched);
+    if (!button)
+        return QObject::eventFilter(watched, event);
     switch (event->type()) {
     case QEvent::KeyPress: {
         const auto* key = static_cast<QKeyEvent*>(event);
