@@ -25,8 +25,14 @@ if [ "$(id -u)" -eq 0 ]; then
     chown nobody "$work"
     run="runuser -u nobody --"
 fi
+# A sanitizer run's settings reach the programs; nothing else of this environment does.
+set --
+for name in ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS QT_XCB_GL_INTEGRATION; do
+    eval "value=\${$name-}"
+    [ -z "$value" ] || set -- "$@" "$name=$value"
+done
 status=0
-$run env -i PATH=/usr/bin:/bin HOME="$work" XDG_RUNTIME_DIR="$work" LC_ALL=C.UTF-8 \
+$run env -i PATH=/usr/bin:/bin HOME="$work" XDG_RUNTIME_DIR="$work" LC_ALL=C.UTF-8 "$@" \
     dbus-run-session -- /usr/bin/python3 "$here/read-over-atspi.py" \
     --updater "$updater" --no-controller "$no_controller" --tree "$work/tree.txt" || status=$?
 cp "$work/tree.txt" "$tree" 2>/dev/null
