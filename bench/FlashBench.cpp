@@ -1,5 +1,5 @@
 // Figures 1 and 2: what a full update costs beyond the device, and how close it comes to the
-// bound the USB transfers set; 3: how long it holds the GUI thread at 1 ms and 10 ms per report.
+// bound the USB transfers set; 7: how long it holds the GUI thread at 1 ms and 10 ms per report.
 
 #include "AllocationCounter.h"
 #include "AllocationSites.h"
@@ -323,7 +323,7 @@ int main(int argc, char** argv)
     std::printf("\n2. Flash against the USB bound: %d runs\n", usbRuns);
     measureAgainstUsbBound(usbRuns);
     const int holdRuns = intArgument(argc, argv, "--hold-runs", 3);
-    std::printf("\n3. Flash time at 1 ms and 10 ms per report: %d runs each\n", holdRuns);
+    std::printf("\n7. Flash time at 1 ms and 10 ms per report: %d runs each\n", holdRuns);
     measureHoldTime(holdRuns);
     if (hasFlag(argc, argv, "--sites")) {
         std::printf("\nAllocation sites of one update (call chains, most frequent first)\n");
