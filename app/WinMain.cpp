@@ -1,5 +1,7 @@
 #include "WinMain.h"
 
+#include <cstdlib>
+
 // The program's main function. The program's Windows build names it otherwise (see
 // app/CMakeLists.txt), so that MinGW's start-up code comes here first as MSVC's does.
 int main(int argc, char* argv[]);
@@ -36,5 +38,14 @@ int runWithWindowsCommandLine(const wchar_t* commandLine, MainFunction mainFunct
 // The GUI subsystem's entry gets no argument vector; build one for Qt from the UTF-16 line.
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
+    // A flash holds the GUI thread for as long as the controller takes, which can pass the 5 s
+    // after which Windows swaps the window for a "Not Responding" ghost whose Close button ends
+    // the process mid-update.
+    DisableProcessWindowsGhosting();
+    // Other Qt software sets these machine-wide. Every plugin this program uses is linked in, so
+    // Qt has no business looking at another Qt's folders (the built-in qt.conf closes the one
+    // beside the .exe).
+    _wputenv(L"QT_PLUGIN_PATH=");
+    _wputenv(L"QT_QPA_PLATFORM_PLUGIN_PATH=");
     return runWithWindowsCommandLine(GetCommandLineW(), main);
 }

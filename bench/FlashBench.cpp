@@ -1,5 +1,5 @@
 // Figures 1 and 2: what a full update costs beyond the device, and how close it comes to the
-// bound the USB transfers set.
+// bound the USB transfers set; 7: how long it holds the GUI thread at 1 ms and 10 ms per report.
 
 #include "AllocationCounter.h"
 #include "AllocationSites.h"
@@ -216,6 +216,48 @@ void measureAgainstUsbBound(int runs)
     }
 }
 
+// How long one update holds the GUI thread at the controller's polling interval, against the 5 s
+// without reading messages after which Windows would ghost the window (the program turns ghosting
+// off; this says when that matters).
+void measureHoldTime(int runs)
+{
+    constexpr double ghostingSeconds = 5.0;
+    std::printf("  window shown, LeanHidBus, %u us page program; Windows ghosts a window that "
+                "reads no messages for %.0f s\n",
+                g_pageProgramMicros, ghostingSeconds);
+    for (const std::uint32_t reportMicros : {1000u, 10000u}) {
+        LeanHidBus bus;
+        bus.setLatency(reportMicros, g_pageProgramMicros);
+        prepareController(bus.controller());
+        std::unique_ptr<Widget> window = openWindowWithoutPolling(bus);
+        showAsPressed(*window);
+        if (!window->_Open_Update_device())
+            fail("the discovery pass did not find the controller");
+        QApplication::processEvents();
+        std::vector<double> seconds;
+        for (int run = 0; run < runs; ++run) {
+            const std::int64_t start = BenchClock::monotonicNanos();
+            const bool ok = flashOnce(*window, bus.controller());
+            const std::int64_t end = BenchClock::monotonicNanos();
+            if (!ok)
+                fail("an update at the polling interval did not write and verify every page");
+            seconds.push_back(double(end - start) / 1e9);
+            QApplication::processEvents();
+        }
+        if (runs == 0)
+            return;
+        const auto t = BenchClock::summarize(seconds);
+        const double nominal = (g_reportsPerUpdate * double(reportMicros)
+                                + FIRMWARE_PAGE_COUNT * double(g_pageProgramMicros))
+                             / 1e6;
+        std::printf(
+            "  %2u ms per report: full update %6.2f s median (min %.2f, max %.2f, %d runs), "
+            "nominal %.2f s: %s the ghosting threshold\n",
+            reportMicros / 1000, t.median, t.minimum, t.maximum, runs, nominal,
+            t.maximum > ghostingSeconds ? "past" : "within");
+    }
+}
+
 // What allocates during one update, by call chain.
 void printAllocationSites(bool shown, bool verboseSites)
 {
@@ -280,6 +322,9 @@ int main(int argc, char** argv)
     measureOverhead(true, runs);
     std::printf("\n2. Flash against the USB bound: %d runs\n", usbRuns);
     measureAgainstUsbBound(usbRuns);
+    const int holdRuns = intArgument(argc, argv, "--hold-runs", 3);
+    std::printf("\n7. Flash time at 1 ms and 10 ms per report: %d runs each\n", holdRuns);
+    measureHoldTime(holdRuns);
     if (hasFlag(argc, argv, "--sites")) {
         std::printf("\nAllocation sites of one update (call chains, most frequent first)\n");
         const bool chains = hasFlag(argc, argv, "--chains");

@@ -139,6 +139,48 @@ void testImportsOnlySystemDlls()
     std::printf("  %zu bytes, imports:%s\n", g_file.size(), list.c_str());
 }
 
+// The names a program imports from one DLL (by name, not by ordinal).
+std::vector<std::string> importedNames(const IMAGE_NT_HEADERS64& nt, const std::string& dll)
+{
+    std::vector<std::string> names;
+    const IMAGE_DATA_DIRECTORY& entry
+        = nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    const std::size_t table = fileOffset(entry.VirtualAddress);
+    IMAGE_IMPORT_DESCRIPTOR descriptor;
+    for (std::size_t at = table; table != 0 && readAt(at, descriptor) && descriptor.Name != 0;
+         at += sizeof(descriptor)) {
+        const std::size_t name = fileOffset(descriptor.Name);
+        if (name == 0 || name >= g_file.size()
+            || lowerCase(std::string(g_file.data() + name,
+                                     strnlen(g_file.data() + name, g_file.size() - name)))
+                   != dll)
+            continue;
+        const DWORD lookup = descriptor.OriginalFirstThunk != 0 ? descriptor.OriginalFirstThunk
+                                                                : descriptor.FirstThunk;
+        ULONGLONG thunk = 0;
+        for (std::size_t slot = fileOffset(lookup); slot != 0 && readAt(slot, thunk) && thunk != 0;
+             slot += sizeof(thunk)) {
+            const std::size_t byName = fileOffset(DWORD(thunk));
+            if ((thunk & IMAGE_ORDINAL_FLAG64) == 0 && byName != 0 && byName + 2 < g_file.size())
+                names.emplace_back(g_file.data() + byName + 2,
+                                   strnlen(g_file.data() + byName + 2, g_file.size() - byName - 2));
+        }
+    }
+    return names;
+}
+
+// Windows must never swap the window for a ghost while a flash holds the GUI thread.
+void testTurnsOffWindowGhosting()
+{
+    IMAGE_NT_HEADERS64 nt;
+    std::size_t sections = 0;
+    if (!WT_CHECK(readHeaders(nt, sections)))
+        return;
+    const std::vector<std::string> names = importedNames(nt, "user32.dll");
+    WT_CHECK(!names.empty());
+    WT_CHECK(std::find(names.begin(), names.end(), "DisableProcessWindowsGhosting") != names.end());
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -152,6 +194,7 @@ int main(int argc, char** argv)
     const wintest::Case cases[] = {
         {"64-bit GUI-subsystem program", testIsA64BitGuiProgram},
         {"imports only Windows system DLLs", testImportsOnlySystemDlls},
+        {"turns off window ghosting", testTurnsOffWindowGhosting},
     };
     return wintest::runCases(cases);
 }
