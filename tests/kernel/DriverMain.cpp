@@ -4,8 +4,11 @@
 // the event loop until the finish indicator shows. Prints what it saw and every report it wrote;
 // exits 0 when the window ended on Finish.
 //
-//   lumaro-kernel-driver [faults]
+//   lumaro-kernel-driver [faults | idle | hold=MS]
 //
+// With `idle` it is a copy that someone left open: the window and its polling thread, nothing
+// clicked, until it is killed. With `hold=MS` the window waits that long, polling, between finding
+// the bootloader and the click (the time a second copy gets to come up beside it).
 // With `faults` the device is expected to fall silent in the first run and to be unplugged in the
 // second (see the gadget's options); the window must end each run, offer the update again, and
 // finish the third.
@@ -72,16 +75,20 @@ public:
         return found == present;
     }
 
-    // Clicks Update and waits until the run ends: on Finish, or on the first failed transfer.
+    // Clicks Update and waits until the run ends: on Finish, on the first failed transfer, or on
+    // Update offered again (a run that a wrong reply ended).
     void runUntilEnd(const char* tag)
     {
         const int failuresBefore = failures();
         QElapsedTimer clock;
         clock.start();
         QTest::mouseClick(m_update, Qt::LeftButton);
+        bool updateHidden = false;
         while (!m_finish->isVisible() && failures() == failuresBefore
-               && clock.elapsed() < g_flash_deadline_ms)
+               && !(updateHidden && m_update->isVisible()) && clock.elapsed() < g_flash_deadline_ms) {
             QTest::qWait(20);
+            updateHidden = updateHidden || !m_update->isVisible();
+        }
         std::printf("%s ms %lld failed-writes %d failed-reads %d last-failed-read-ms %lld\n", tag,
                     static_cast<long long>(clock.elapsed()), m_hid.failedWrites(),
                     m_hid.failedReads(), static_cast<long long>(m_hid.lastFailedReadMs()));
@@ -115,10 +122,18 @@ int main(int argc, char** argv)
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     QApplication app(argc, argv);
     const bool faults = argc > 1 && std::strcmp(argv[1], "faults") == 0;
+    const bool idle = argc > 1 && std::strcmp(argv[1], "idle") == 0;
+    int holdMs = 0;
+    if (argc > 1)
+        std::sscanf(argv[1], "hold=%d", &holdMs);
     const std::unique_ptr<HidAccess> platformHid = createPlatformHidAccess();
     ForwardingHidAccess hid(*platformHid);
     Widget window(hid);
     window.show();
+    if (idle) {
+        std::printf("driver-idle %lld\n", static_cast<long long>(QCoreApplication::applicationPid()));
+        return app.exec();
+    }
 
     Driver driver(window, hid);
     auto* update = window.findChild<QPushButton*>("UpdateBtn");
@@ -147,6 +162,8 @@ int main(int argc, char** argv)
     }
 
     bool finished = false;
+    if (found && holdMs > 0)
+        QTest::qWait(holdMs);
     if (found && update->isVisible()) {
         driver.runUntilEnd("driver-flash");
         QTest::qWait(g_settle_ms);
