@@ -16,6 +16,7 @@
 #include "CFindDeviceThread.h"
 #include "ForwardingHidAccess.h"
 #include "PlatformHidAccess.h"
+#include "SingleInstance.h"
 #include "Widget.h"
 
 #include <QApplication>
@@ -120,6 +121,12 @@ int main(int argc, char** argv)
 {
     // Each line as it happens: a run cut short by the VM's watchdog still shows how far it got.
     std::setvbuf(stdout, nullptr, _IONBF, 0);
+    // As the program does: a later copy hands over to the first before anything opens a device.
+    SingleInstance instance;
+    if (!instance.isFirst()) {
+        std::printf("driver-later-copy reached %d\n", instance.askFirstToRaise() ? 1 : 0);
+        return 0;
+    }
     QApplication app(argc, argv);
     const bool faults = argc > 1 && std::strcmp(argv[1], "faults") == 0;
     const bool idle = argc > 1 && std::strcmp(argv[1], "idle") == 0;
@@ -129,6 +136,9 @@ int main(int argc, char** argv)
     const std::unique_ptr<HidAccess> platformHid = createPlatformHidAccess();
     ForwardingHidAccess hid(*platformHid);
     Widget window(hid);
+    instance.raiseOnRequest(window);
+    QObject::connect(&instance, &SingleInstance::raiseRequested,
+                     [] { std::printf("driver-raise-requested\n"); });
     window.show();
     if (idle) {
         std::printf("driver-idle %lld\n", static_cast<long long>(QCoreApplication::applicationPid()));

@@ -21,8 +21,11 @@ vm_wait grep -q '^driver-discovery' /tmp/driver.txt || fail "the first copy foun
 
 echo "lumaro-vm: second copy"
 second_start=$(now_ms)
-strace -f -qq -e trace=open,openat -o /tmp/second.strace \
-    lumaro-kernel-driver idle > /tmp/second.txt 2> /tmp/second.err &
+(
+    strace -f -qq -e trace=open,openat -o /tmp/second.strace \
+        lumaro-kernel-driver idle > /tmp/second.txt 2> /tmp/second.err
+    echo "$? $(($(now_ms) - second_start))" > /tmp/second.end
+) &
 second=$!
 wait $first
 driver_rc=$?
@@ -32,8 +35,7 @@ echo "lumaro-vm: first copy ended"
 idle_pid=$(sed -n 's/^driver-idle //p' /tmp/second.txt)
 [ -z "$idle_pid" ] || kill -TERM "$idle_pid" 2> /dev/null
 wait $second
-second_rc=$?
-second_ms=$(($(now_ms) - second_start))
+read -r second_rc second_ms < /tmp/second.end
 
 report() {
     echo "driver-rc $driver_rc"
