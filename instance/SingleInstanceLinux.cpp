@@ -41,9 +41,10 @@ QString SingleInstance::sessionName()
     // The X display or Wayland socket tells desktop sessions apart: raising a window on another
     // display would show the person at this one nothing, and each of the rigs' X servers is a
     // session of its own. Another user's session is another user's controller access.
-    QString name = QStringLiteral("qr5-lumaro-updater/%1/%2/%3")
-                       .arg(getuid())
-                       .arg(qEnvironmentVariable("DISPLAY"), qEnvironmentVariable("WAYLAND_DISPLAY"));
+    QString name
+        = QStringLiteral("qr5-lumaro-updater/%1/%2/%3")
+              .arg(getuid())
+              .arg(qEnvironmentVariable("DISPLAY"), qEnvironmentVariable("WAYLAND_DISPLAY"));
     constexpr int kMaximum = sizeof(sockaddr_un::sun_path) - 1;
     if (name.toUtf8().size() > kMaximum)
         name = QStringLiteral("qr5-lumaro-updater/%1/%2")
@@ -127,8 +128,8 @@ void SingleInstance::raiseOnRequest(QWidget& window)
     connect(p.notifier, &QSocketNotifier::activated, this, [this, &window] {
         bool requested = false;
         for (;;) {
-            const int peer = accept4(m_platform->listener, nullptr, nullptr,
-                                     SOCK_NONBLOCK | SOCK_CLOEXEC);
+            const int peer
+                = accept4(m_platform->listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
             if (peer < 0)
                 break;
             requested = requested || peerIsThisUser(peer);

@@ -86,7 +86,8 @@ public:
         QTest::mouseClick(m_update, Qt::LeftButton);
         bool updateHidden = false;
         while (!m_finish->isVisible() && failures() == failuresBefore
-               && !(updateHidden && m_update->isVisible()) && clock.elapsed() < g_flash_deadline_ms) {
+               && !(updateHidden && m_update->isVisible())
+               && clock.elapsed() < g_flash_deadline_ms) {
             QTest::qWait(20);
             updateHidden = updateHidden || !m_update->isVisible();
         }
@@ -141,7 +142,8 @@ int main(int argc, char** argv)
                      [] { std::printf("driver-raise-requested\n"); });
     window.show();
     if (idle) {
-        std::printf("driver-idle %lld\n", static_cast<long long>(QCoreApplication::applicationPid()));
+        std::printf("driver-idle %lld\n",
+                    static_cast<long long>(QCoreApplication::applicationPid()));
         return app.exec();
     }
 
