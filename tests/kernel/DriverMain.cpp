@@ -4,11 +4,12 @@
 // the event loop until the finish indicator shows. Prints what it saw and every report it wrote;
 // exits 0 when the window ended on Finish.
 //
-//   lumaro-kernel-driver [faults | idle | hold=MS]
+//   lumaro-kernel-driver [faults | idle | hold=MS] [unguarded]
 //
 // With `idle` it is a copy that someone left open: the window and its polling thread, nothing
 // clicked, until it is killed. With `hold=MS` the window waits that long, polling, between finding
-// the bootloader and the click (the time a second copy gets to come up beside it).
+// the bootloader and the click (the time a second copy gets to come up beside it). `unguarded`
+// skips the one-copy guard that the program takes, to show what a second copy did without it.
 // With `faults` the device is expected to fall silent in the first run and to be unplugged in the
 // second (see the gadget's options); the window must end each run, offer the update again, and
 // finish the third.
@@ -29,6 +30,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -123,10 +125,13 @@ int main(int argc, char** argv)
     // Each line as it happens: a run cut short by the VM's watchdog still shows how far it got.
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     // As the program does: a later copy hands over to the first before anything opens a device.
-    SingleInstance instance;
-    if (!instance.isFirst()) {
-        std::printf("driver-later-copy reached %d\n", instance.askFirstToRaise() ? 1 : 0);
-        return 0;
+    std::optional<SingleInstance> instance;
+    if (!(argc > 2 && std::strcmp(argv[2], "unguarded") == 0)) {
+        instance.emplace();
+        if (!instance->isFirst()) {
+            std::printf("driver-later-copy reached %d\n", instance->askFirstToRaise() ? 1 : 0);
+            return 0;
+        }
     }
     QApplication app(argc, argv);
     const bool faults = argc > 1 && std::strcmp(argv[1], "faults") == 0;
@@ -137,9 +142,11 @@ int main(int argc, char** argv)
     const std::unique_ptr<HidAccess> platformHid = createPlatformHidAccess();
     ForwardingHidAccess hid(*platformHid);
     Widget window(hid);
-    instance.raiseOnRequest(window);
-    QObject::connect(&instance, &SingleInstance::raiseRequested,
-                     [] { std::printf("driver-raise-requested\n"); });
+    if (instance) {
+        instance->raiseOnRequest(window);
+        QObject::connect(&*instance, &SingleInstance::raiseRequested,
+                         [] { std::printf("driver-raise-requested\n"); });
+    }
     window.show();
     if (idle) {
         std::printf("driver-idle %lld\n",

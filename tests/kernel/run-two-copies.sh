@@ -3,9 +3,10 @@
 # gadget, two copies of the updater window and strace, each with its shared libraries and Qt's
 # offscreen platform plugin.
 #
-#   run-two-copies.sh <work dir> <qt offscreen plugin> <gadget> <driver>
+#   run-two-copies.sh <work dir> <qt offscreen plugin> <gadget> <driver> [unguarded]
 #
-# Leaves <work dir>/console.log and <work dir>/results.txt; prints the figures.
+# `unguarded`: the second copy skips the one-copy guard, as every copy did before it existed.
+# Leaves <work dir>/console.log and <work dir>/results.txt.
 set -eu
 work=$1
 plugin=$2
@@ -23,9 +24,10 @@ copy_with_path() {
     cp -L "$1" "$vm_root$1"
 }
 copy_with_path "$plugin"
-shift 2
-cp "$@" "$strace" "$vm_root/bin/"
-for file in "$plugin" "$@" "$strace"; do
+gadget=$3 driver=$4
+echo "${5:-}" > "$vm_root/second-copy-options"
+cp "$gadget" "$driver" "$strace" "$vm_root/bin/"
+for file in "$plugin" "$gadget" "$driver" "$strace"; do
     ldd "$file" | awk '/=> \// { print $3 } /^\t\/.*\(0x/ { print $1 }'
 done | sort -u | while read -r library; do
     copy_with_path "$library"

@@ -23,7 +23,7 @@ echo "lumaro-vm: second copy"
 second_start=$(now_ms)
 (
     strace -f -qq -e trace=open,openat -o /tmp/second.strace \
-        lumaro-kernel-driver idle > /tmp/second.txt 2> /tmp/second.err
+        lumaro-kernel-driver idle $(cat /second-copy-options) > /tmp/second.txt 2> /tmp/second.err
     echo "$? $(($(now_ms) - second_start))" > /tmp/second.end
 ) &
 second=$!
