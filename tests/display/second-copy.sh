@@ -117,7 +117,9 @@ for case in starting running hung; do
     [[ -n $ended ]] || fail "no copy ended within $bound_ms ms"
     [[ $rc == 0 ]] || fail "the later copy ended with exit code $rc"
     [[ $case == hung ]] && kill -CONT "${pids[0]}"
-    pids=("${pids[@]/$ended}")
+    remaining=()
+    for pid in "${pids[@]}"; do [[ $pid == "$ended" ]] || remaining+=("$pid"); done
+    pids=("${remaining[@]}")
 
     wait_for 30000 window_count 1 || fail "$(windows | wc -l) windows instead of one"
     window=$(windows)
