@@ -1,3 +1,4 @@
+#include "SingleInstance.h"
 #include "Widget.h"
 
 #include <QApplication>
@@ -5,6 +6,13 @@
 
 int main(int argc, char* argv[])
 {
+    // Before the window, whose polling thread opens devices: a second copy only hands over to
+    // the first and ends.
+    SingleInstance instance;
+    if (!instance.isFirst()) {
+        instance.askFirstToRaise();
+        return 0;
+    }
     // The window is laid out in device-independent pixels: on a scaled display Qt scales it, and
     // the unrounded factor keeps 125 % and 150 % at their true size. Both must precede the
     // application object.
@@ -13,6 +21,7 @@ int main(int argc, char* argv[])
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
     QApplication application(argc, argv);
     Widget window;
+    instance.raiseOnRequest(window);
     window.show();
     return application.exec();
 }

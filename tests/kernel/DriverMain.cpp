@@ -4,8 +4,12 @@
 // the event loop until the finish indicator shows. Prints what it saw and every report it wrote;
 // exits 0 when the window ended on Finish.
 //
-//   lumaro-kernel-driver [faults]
+//   lumaro-kernel-driver [faults | idle | hold=MS] [unguarded]
 //
+// With `idle` it is a copy that someone left open: the window and its polling thread, nothing
+// clicked, until it is killed. With `hold=MS` the window waits that long, polling, between finding
+// the bootloader and the click (the time a second copy gets to come up beside it). `unguarded`
+// skips the one-copy guard that the program takes, to show what a second copy did without it.
 // With `faults` the device is expected to fall silent in the first run and to be unplugged in the
 // second (see the gadget's options); the window must end each run, offer the update again, and
 // finish the third.
@@ -13,6 +17,7 @@
 #include "CFindDeviceThread.h"
 #include "ForwardingHidAccess.h"
 #include "PlatformHidAccess.h"
+#include "SingleInstance.h"
 #include "Widget.h"
 
 #include <QApplication>
@@ -25,6 +30,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -72,16 +78,21 @@ public:
         return found == present;
     }
 
-    // Clicks Update and waits until the run ends: on Finish, or on the first failed transfer.
+    // Clicks Update and waits until the run ends: on Finish, on the first failed transfer, or on
+    // Update offered again (a run that a wrong reply ended).
     void runUntilEnd(const char* tag)
     {
         const int failuresBefore = failures();
         QElapsedTimer clock;
         clock.start();
         QTest::mouseClick(m_update, Qt::LeftButton);
+        bool updateHidden = false;
         while (!m_finish->isVisible() && failures() == failuresBefore
-               && clock.elapsed() < g_flash_deadline_ms)
+               && !(updateHidden && m_update->isVisible())
+               && clock.elapsed() < g_flash_deadline_ms) {
             QTest::qWait(20);
+            updateHidden = updateHidden || !m_update->isVisible();
+        }
         std::printf("%s ms %lld failed-writes %d failed-reads %d last-failed-read-ms %lld\n", tag,
                     static_cast<long long>(clock.elapsed()), m_hid.failedWrites(),
                     m_hid.failedReads(), static_cast<long long>(m_hid.lastFailedReadMs()));
@@ -113,12 +124,35 @@ int main(int argc, char** argv)
 {
     // Each line as it happens: a run cut short by the VM's watchdog still shows how far it got.
     std::setvbuf(stdout, nullptr, _IONBF, 0);
+    // As the program does: a later copy hands over to the first before anything opens a device.
+    std::optional<SingleInstance> instance;
+    if (!(argc > 2 && std::strcmp(argv[2], "unguarded") == 0)) {
+        instance.emplace();
+        if (!instance->isFirst()) {
+            std::printf("driver-later-copy reached %d\n", instance->askFirstToRaise() ? 1 : 0);
+            return 0;
+        }
+    }
     QApplication app(argc, argv);
     const bool faults = argc > 1 && std::strcmp(argv[1], "faults") == 0;
+    const bool idle = argc > 1 && std::strcmp(argv[1], "idle") == 0;
+    int holdMs = 0;
+    if (argc > 1)
+        std::sscanf(argv[1], "hold=%d", &holdMs);
     const std::unique_ptr<HidAccess> platformHid = createPlatformHidAccess();
     ForwardingHidAccess hid(*platformHid);
     Widget window(hid);
+    if (instance) {
+        instance->raiseOnRequest(window);
+        QObject::connect(&*instance, &SingleInstance::raiseRequested,
+                         [] { std::printf("driver-raise-requested\n"); });
+    }
     window.show();
+    if (idle) {
+        std::printf("driver-idle %lld\n",
+                    static_cast<long long>(QCoreApplication::applicationPid()));
+        return app.exec();
+    }
 
     Driver driver(window, hid);
     auto* update = window.findChild<QPushButton*>("UpdateBtn");
@@ -147,6 +181,8 @@ int main(int argc, char** argv)
     }
 
     bool finished = false;
+    if (found && holdMs > 0)
+        QTest::qWait(holdMs);
     if (found && update->isVisible()) {
         driver.runUntilEnd("driver-flash");
         QTest::qWait(g_settle_ms);

@@ -1,0 +1,71 @@
+// Two copies of the updater window against the kernel's USB gadget: the first finds the
+// controller and holds still while a second copy starts beside it, then flashes. The second must
+// end at once with exit code 0 and open no device node (strace), the first must hear its request,
+// and the device must receive exactly what the first wrote, the whole update.
+
+#include "KernelRunResults.h"
+#include "TestSupport.h"
+
+#include <QTest>
+
+namespace {
+
+constexpr int g_runner_deadline_ms = 300000;
+// The bound a person waits for the second copy; it sleeps nowhere, but the VM is emulated.
+constexpr int g_second_copy_bound_ms = 5000;
+
+} // namespace
+
+class TestKernelTwoCopies : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void secondCopyHandsOverWithoutADevice();
+    void deviceHearsOnlyTheFirstCopy();
+
+private:
+    QString value(const QString& tag) const { return m_results.value(tag); }
+    KernelRunResults m_results;
+};
+
+void TestKernelTwoCopies::initTestCase()
+{
+    const QString failure = m_results.run(
+        QStringLiteral(LUMARO_TWO_COPIES_RUNNER),
+        {QStringLiteral(LUMARO_KERNEL_WORK_DIR), QStringLiteral(LUMARO_OFFSCREEN_PLUGIN),
+         QStringLiteral(LUMARO_GADGET), QStringLiteral(LUMARO_DRIVER)},
+        QStringLiteral(LUMARO_KERNEL_WORK_DIR), g_runner_deadline_ms);
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+}
+
+void TestKernelTwoCopies::secondCopyHandsOverWithoutADevice()
+{
+    QCOMPARE(value(QStringLiteral("second-rc")), QStringLiteral("0"));
+    QCOMPARE(value(QStringLiteral("second-out")), QStringLiteral("driver-later-copy reached 1"));
+    QCOMPARE(m_results.linesStartingWith(QStringLiteral("second-open")), QStringList());
+    QCOMPARE(value(QStringLiteral("second-device-opens")), QStringLiteral("0"));
+    const int ms = value(QStringLiteral("second-ms")).toInt();
+    QVERIFY2(ms > 0 && ms < g_second_copy_bound_ms, qPrintable(value("second-ms")));
+    QVERIFY(m_results.contains(QStringLiteral("driver-raise-requested")));
+    qInfo("second copy: exit 0 after %d ms, no device node opened", ms);
+}
+
+void TestKernelTwoCopies::deviceHearsOnlyTheFirstCopy()
+{
+    QCOMPARE(value(QStringLiteral("driver-rc")), QStringLiteral("0"));
+    QCOMPARE(value(QStringLiteral("driver-final")),
+             QStringLiteral("update 0 finish 1 progress 62 finished 1"));
+    const QList<QByteArray> written = m_results.hexLines(QStringLiteral("write"));
+    const QList<QByteArray> received = m_results.hexLines(QStringLiteral("report"));
+    QCOMPARE(received.size(), written.size());
+    for (int i = 0; i < written.size(); ++i)
+        QCOMPARE(received[i].toHex(), written[i].mid(1).toHex());
+    const QString difference = m_results.flashDifference();
+    QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    QCOMPARE(value(QStringLiteral("gadget-version")), QStringLiteral("0117"));
+    qInfo("device received %d reports, all written by the first copy", int(received.size()));
+}
+
+QTEST_GUILESS_MAIN(TestKernelTwoCopies)
+#include "TestKernelTwoCopies.moc"
