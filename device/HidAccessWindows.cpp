@@ -100,7 +100,12 @@ HidGuid HidAccessWindows::getHidGuid()
 
 HidHandle HidAccessWindows::openInterface(const HidGuid& hidClass, std::uint32_t index)
 {
-    return open_hid_interface(toWindowsGuid(hidClass), index);
+    const HANDLE handle = open_hid_interface(toWindowsGuid(hidClass), index);
+    // The HID class driver queues input reports per handle from the moment it is opened; a reply
+    // the controller sends late to a command of an earlier handle can already be waiting.
+    if (isOpenHandle(handle))
+        HidD_FlushQueue(handle);
+    return handle;
 }
 
 bool HidAccessWindows::getAttributes(HidHandle handle, HidAttributes* attributes)
@@ -174,6 +179,11 @@ bool HidAccessWindows::transferReport(HANDLE handle, bool isWrite, void* report,
         return GetOverlappedResult(handle, &overlapped, transferred, TRUE) != FALSE;
     }
     return GetOverlappedResult(handle, &overlapped, transferred, FALSE) != FALSE;
+}
+
+bool HidAccessWindows::flushInput(HidHandle handle)
+{
+    return isOpenHandle(handle) && HidD_FlushQueue(handle) != FALSE;
 }
 
 void HidAccessWindows::closeHandle(HidHandle handle)
