@@ -131,6 +131,18 @@ bool LeanHidBus::readReport(HidHandle handle, std::uint8_t* report, std::uint32_
     return answered;
 }
 
+bool LeanHidBus::flushInput(HidHandle handle)
+{
+    if (interfaceOf(handle) != -1)
+        return interfaceOf(handle) >= 0;
+    const AllocationCounter::DeviceModel inDevice;
+    const Clock::time_point start = Clock::now();
+    std::uint8_t data[kReportDataSize];
+    while (m_controller.takeInputReport(data)) { }
+    m_device_time += Clock::now() - start;
+    return true;
+}
+
 void LeanHidBus::closeHandle(HidHandle handle)
 {
     if (interfaceOf(handle) != -2)

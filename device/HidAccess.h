@@ -58,7 +58,8 @@ public:
     //  - nullptr: no interface at that index (or the list or its path cannot be had); the
     //    enumeration ends here.
     //  - INVALID_HID_HANDLE: the interface exists but cannot be opened. The caller still closes it.
-    //  - anything else: an open handle that the caller owns and closes with closeHandle.
+    //  - anything else: an open handle that the caller owns and closes with closeHandle. Its input
+    //    queue starts empty (see flushInput): nothing the device sent before is read through it.
     virtual HidHandle openInterface(const HidGuid& hidClass, std::uint32_t index) = 0;
 
     // HidD_GetAttributes. False for INVALID_HID_HANDLE.
@@ -79,6 +80,11 @@ public:
     // most kReportReadTimeoutMs. Succeeds only when a whole report arrived; on failure `report`
     // is left exactly as it was, so no stale or partial bytes are ever taken for a reply.
     virtual bool readReport(HidHandle handle, std::uint8_t* report, std::uint32_t* bytesRead) = 0;
+
+    // HidD_FlushQueue: drops every input report waiting on the handle, at once and without waiting
+    // for another. A reply that came after its read gave up waits there and would be taken for the
+    // answer to the next command. False for a handle that is not open.
+    virtual bool flushInput(HidHandle handle) = 0;
 
     // CloseHandle. Accepts INVALID_HID_HANDLE and does nothing for it.
     virtual void closeHandle(HidHandle handle) = 0;

@@ -29,6 +29,19 @@ constexpr std::uint16_t g_us_english = 0x0409;
 // A string request is answered from the device's control endpoint within a frame or two; a
 // device that stalls it does so in milliseconds.
 constexpr unsigned int g_string_request_timeout_ms = 1000;
+// hidraw keeps at most 64 reports per open file; the margin covers a device that sends more while
+// they are taken, without letting one that never stops hold the caller.
+constexpr int g_most_reports_flushed = 256;
+
+// Takes what the kernel has queued for this file, never waiting for more.
+void drainInput(hid_device* device)
+{
+    std::uint8_t report[kReportDataSize];
+    for (int taken = 0; taken < g_most_reports_flushed; ++taken) {
+        if (hid_read_timeout(device, report, sizeof report, 0) <= 0)
+            return;
+    }
+}
 
 bool isControllerIdentity(std::uint16_t vendorId, std::uint16_t productId)
 {
@@ -107,6 +120,7 @@ HidHandle HidAccessLinux::openInterface(const HidGuid&, std::uint32_t index)
         noteOpenFailure(entry->path);
         return INVALID_HID_HANDLE;
     }
+    drainInput(device);
     auto* open = new OpenInterface;
     open->device = device;
     open->path = entry->path;
@@ -213,6 +227,15 @@ bool HidAccessLinux::readReport(HidHandle handle, std::uint8_t* report, std::uin
     std::memcpy(report, received, kReportSize);
     if (bytesRead)
         *bytesRead = static_cast<std::uint32_t>(kReportSize);
+    return true;
+}
+
+bool HidAccessLinux::flushInput(HidHandle handle)
+{
+    OpenInterface* open = openInterfaceFromHandle(handle);
+    if (!open)
+        return false;
+    drainInput(open->device);
     return true;
 }
 

@@ -30,6 +30,9 @@ GUID toWindowsGuid(const HidGuid& guid)
     return result;
 }
 
+// The HID class driver queues 32 input reports per handle by default, at most 512.
+constexpr int kMostReportsFlushed = 512;
+
 bool isOpenHandle(HidHandle handle)
 {
     return handle != nullptr && handle != INVALID_HANDLE_VALUE;
@@ -100,7 +103,12 @@ HidGuid HidAccessWindows::getHidGuid()
 
 HidHandle HidAccessWindows::openInterface(const HidGuid& hidClass, std::uint32_t index)
 {
-    return open_hid_interface(toWindowsGuid(hidClass), index);
+    const HANDLE handle = open_hid_interface(toWindowsGuid(hidClass), index);
+    // The HID class driver queues input reports per handle from the moment it is opened; a reply
+    // the controller sends late to a command of an earlier handle can already be waiting.
+    if (isOpenHandle(handle))
+        flushInput(handle);
+    return handle;
 }
 
 bool HidAccessWindows::getAttributes(HidHandle handle, HidAttributes* attributes)
@@ -174,6 +182,33 @@ bool HidAccessWindows::transferReport(HANDLE handle, bool isWrite, void* report,
         return GetOverlappedResult(handle, &overlapped, transferred, TRUE) != FALSE;
     }
     return GetOverlappedResult(handle, &overlapped, transferred, FALSE) != FALSE;
+}
+
+bool HidAccessWindows::flushInput(HidHandle handle)
+{
+    if (!isOpenHandle(handle))
+        return false;
+    if (HidD_FlushQueue(handle))
+        return true;
+    // wine's HID class driver answers the flush request with ERROR_NOT_SUPPORTED; take what is
+    // queued instead, one report at a time, never waiting for one.
+    for (int taken = 0; taken < kMostReportsFlushed; ++taken) {
+        std::array<std::uint8_t, kReportSize> report;
+        OVERLAPPED overlapped = {};
+        overlapped.hEvent = m_io_event;
+        const BOOL done = ReadFile(handle, report.data(), static_cast<DWORD>(report.size()),
+                                   nullptr, &overlapped);
+        if (!done && GetLastError() != ERROR_IO_PENDING)
+            return false;
+        DWORD transferred = 0;
+        if (!done && WaitForSingleObject(m_io_event, 0) != WAIT_OBJECT_0) {
+            CancelIoEx(handle, &overlapped);
+            // Nothing was queued, unless a report came in just before the cancel.
+            if (!GetOverlappedResult(handle, &overlapped, &transferred, TRUE))
+                return true;
+        }
+    }
+    return true;
 }
 
 void HidAccessWindows::closeHandle(HidHandle handle)

@@ -26,6 +26,7 @@ public:
     bool writeReport(HidHandle handle, const std::uint8_t* report,
                      std::uint32_t* bytesWritten) override;
     bool readReport(HidHandle handle, std::uint8_t* report, std::uint32_t* bytesRead) override;
+    bool flushInput(HidHandle handle) override;
     void closeHandle(HidHandle handle) override;
     void sleepMs(std::uint32_t milliseconds) override;
     bool isKeyHeld(HidKey key) override;

@@ -237,6 +237,14 @@ bool FuzzedHidAccess::readReport(HidHandle handle, std::uint8_t* report, std::ui
     return true;
 }
 
+bool FuzzedHidAccess::flushInput(HidHandle handle)
+{
+    requireOpen(handle);
+    // Whatever reply was still to come for the last command is gone.
+    m_last_command = 0;
+    return true;
+}
+
 void FuzzedHidAccess::closeHandle(HidHandle handle)
 {
     if (handle == INVALID_HID_HANDLE)

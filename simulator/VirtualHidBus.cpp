@@ -190,6 +190,7 @@ HidHandle VirtualHidBus::openInterface(const HidGuid& hidClass, std::uint32_t in
     const HidHandle handle = reinterpret_cast<HidHandle>(m_next_handle);
     m_next_handle += 0x10;
     m_handles[handle] = OpenHandle{entry, interface.attachment, static_cast<int>(index)};
+    flushInput(handle);
     return handle;
 }
 
@@ -268,6 +269,18 @@ bool VirtualHidBus::readReport(HidHandle handle, std::uint8_t* report, std::uint
     report[0] = 0;
     std::memcpy(report + 1, data, kReportDataSize);
     *bytesRead = kReportSize;
+    return true;
+}
+
+// The controller keeps one queue of replies for all its handles; the program holds one handle at a
+// time, and a reply left in the queue stands for one that came late, before or after a reopen.
+bool VirtualHidBus::flushInput(HidHandle handle)
+{
+    Interface* interface = liveInterface(handle);
+    if (!interface)
+        return false;
+    std::uint8_t data[kReportDataSize];
+    while (interface->controller && interface->controller->takeInputReport(data)) { }
     return true;
 }
 

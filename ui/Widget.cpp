@@ -196,6 +196,15 @@ bool Widget::readReply(std::uint32_t* bytesRead)
     return m_hid->readReport(m_device_handle, m_in_report, bytesRead);
 }
 
+// Whatever waits in the input queue answers an earlier command: a reply that came after its read
+// gave up. Left there it would be taken for the answer to the next command, and every later reply
+// for the one before it. Called only between exchanges, so no reply still awaited is dropped.
+void Widget::dropStaleReplies()
+{
+    if (m_device_handle)
+        m_hid->flushInput(m_device_handle);
+}
+
 bool Widget::sendPageCommand(std::uint8_t command, std::uint32_t pageAddress, std::uint8_t lastByte)
 {
     writeCommandHeader(m_out_report, static_cast<BootloaderCommand>(command));
@@ -257,12 +266,19 @@ void Widget::_DownLoad_Firmware_Data(const unsigned char* pdat)
     m_ui->m_update_progress->setRange(0, kProgressMaximum);
     m_ui->m_update_progress->setValue(0);
 
+    // The handle was opened by the last discovery pass, whose info reply may have come after
+    // its read gave up.
+    dropStaleReplies();
     writeCommandHeader(m_out_report, CMD_GET_INFO);
     if (!sendReport())
         return;
     if (readReply(&m_bytes_read)) {
         g_bootloader_id = infoReplyIdentifier(m_in_report);
         g_device_version = infoReplyVersion(m_in_report);
+    } else {
+        // The only read whose failure does not end the run; should its reply still come, it
+        // must not answer the first page command.
+        dropStaleReplies();
     }
     // A controller that already runs this version or a later one is written again only on request.
     if (g_device_version > EMBEDDED_FIRMWARE_VERSION - 1 && !isShiftHeld())

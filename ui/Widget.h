@@ -55,6 +55,7 @@ private:
     void clearDeviceState();
     bool sendReport();
     bool readReply(std::uint32_t* bytesRead);
+    void dropStaleReplies();
     bool sendPageCommand(std::uint8_t command, std::uint32_t pageAddress, std::uint8_t lastByte);
     bool sendChunkRun(const unsigned char* pdat, std::uint8_t page);
     bool writeAndVerifyPage(const unsigned char* pdat, std::uint8_t page);

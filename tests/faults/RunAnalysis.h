@@ -23,10 +23,14 @@ public:
     int writeCount() const { return m_writes; }
     // 1-based numbers of the transfers that failed.
     const std::vector<int>& failedTransfers() const { return m_failed; }
+    // 1-based numbers of the reads whose reply answers another report than the last one written:
+    // the controller's reply repeats the command's header, which the program itself never reads.
+    const std::vector<int>& repliesOutOfStep() const { return m_out_of_step; }
 
 private:
     std::vector<int> m_verified_pages;
     std::vector<int> m_failed;
+    std::vector<int> m_out_of_step;
     int m_transfers = 0;
     int m_writes = 0;
 };

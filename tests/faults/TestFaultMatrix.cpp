@@ -23,7 +23,7 @@ constexpr int g_transferSlackMs = 5000;
 // milliseconds, under a sanitizer a few tens; the rest is room for a saturated machine.
 constexpr int g_runAllowanceMs = 20000;
 
-enum Fault { FailTransfer, Unplug, NeverAnswer, GarbageReply, WrongLengthReply };
+enum Fault { FailTransfer, Unplug, NeverAnswer, AnswersLate, GarbageReply, WrongLengthReply };
 
 const char* faultName(Fault fault)
 {
@@ -34,6 +34,8 @@ const char* faultName(Fault fault)
         return "unplugged";
     case NeverAnswer:
         return "never answers";
+    case AnswersLate:
+        return "answers late";
     case GarbageReply:
         return "garbage reply";
     case WrongLengthReply:
@@ -122,6 +124,14 @@ bool flashHoldsTheImage(const VirtualController& controller)
     return std::memcmp(controller.flash(), g_firmware_image, FIRMWARE_IMAGE_SIZE) == 0;
 }
 
+QString transferList(const std::vector<int>& numbers)
+{
+    QStringList list;
+    for (int number : numbers)
+        list << QString::number(number);
+    return list.join(QStringLiteral(", "));
+}
+
 } // namespace
 
 class TestFaultMatrix : public QObject {
@@ -132,6 +142,8 @@ private slots:
     void cleanRunFollowsTheLayout();
     void faultAtEveryTransfer_data();
     void faultAtEveryTransfer();
+    void lateReplyToTheDiscoveryPass_data();
+    void lateReplyToTheDiscoveryPass();
     void cleanupTestCase();
 
 private:
@@ -193,7 +205,7 @@ void TestFaultMatrix::faultAtEveryTransfer_data()
     for (int i = 0; i < static_cast<int>(steps.size()); ++i) {
         std::vector<Fault> faults{FailTransfer, Unplug};
         if (!steps[i].write)
-            faults.insert(faults.end(), {NeverAnswer, GarbageReply, WrongLengthReply});
+            faults.insert(faults.end(), {NeverAnswer, AnswersLate, GarbageReply, WrongLengthReply});
         for (Fault fault : faults) {
             const QString name
                 = steps[i].describe() + QStringLiteral(" ") + QLatin1String(faultName(fault));
@@ -231,6 +243,9 @@ void TestFaultMatrix::faultAtEveryTransfer()
     case NeverAnswer:
         bus.neverAnswerRead(step.number);
         break;
+    case AnswersLate:
+        bus.answerLate(step.number);
+        break;
     case GarbageReply:
         garbage = garbageFor(step);
         bus.garbageReply(step.number, garbage);
@@ -252,7 +267,7 @@ void TestFaultMatrix::faultAtEveryTransfer()
 
     // Never hung: at most one bounded wait, and no transfer beyond the bound.
     QVERIFY2(bus.timedOutReads() <= 1, qPrintable(QString::number(bus.timedOutReads())));
-    QCOMPARE(bus.timedOutReads(), fault == NeverAnswer ? 1 : 0);
+    QCOMPARE(bus.timedOutReads(), fault == NeverAnswer || fault == AnswersLate ? 1 : 0);
     const auto bound = std::chrono::milliseconds(g_readTimeoutMs + g_transferSlackMs);
     QVERIFY2(bus.longestTransfer() < bound,
              qPrintable(
@@ -307,6 +322,15 @@ void TestFaultMatrix::faultAtEveryTransfer()
 
     // The next pass, with the fault's aftermath still on the bus.
     const bool found = rig.pass();
+    // Every reply answered the command that asked, in the run and in the pass after it: a reply
+    // that came after its read gave up was never taken for the answer to a later command.
+    const std::vector<int> outOfStep = RunAnalysis(bus.trace()).repliesOutOfStep();
+    QVERIFY2(outOfStep.empty()
+                 || (fault == GarbageReply && outOfStep == std::vector<int>{step.transfer}),
+             qPrintable(QStringLiteral("replies out of step at transfers %1 (run ended at %2)")
+                            .arg(transferList(outOfStep))
+                            .arg(run.transferCount())));
+
     QCOMPARE(found, fault != Unplug);
     QCOMPARE(bus.openHandleCount(), found ? 1 : 0);
     if (!found)
@@ -343,6 +367,37 @@ void TestFaultMatrix::faultAtEveryTransfer()
     QCOMPARE(controller.reportedVersion(), std::uint16_t(EMBEDDED_FIRMWARE_VERSION));
     QVERIFY(rig.pass());
     expectStates({QStringLiteral("Flashed in this run")}, "after the second update's next pass");
+}
+
+void TestFaultMatrix::lateReplyToTheDiscoveryPass_data()
+{
+    QTest::addColumn<int>("passesBetween");
+    QTest::newRow("Update pressed right after it") << 0;
+    QTest::newRow("Update pressed after another pass") << 1;
+}
+
+// The info reply to a discovery pass comes after its read gave up, and waits on the handle that
+// the pass keeps for the update.
+void TestFaultMatrix::lateReplyToTheDiscoveryPass()
+{
+    QFETCH(int, passesBetween);
+    FaultRig& rig = *m_rig;
+    rig.startClean(0x0116);
+    rig.bus.answerLate(1);
+    QVERIFY(rig.pass());
+    QCOMPARE(rig.bus.timedOutReads(), 1);
+    for (int i = 0; i < passesBetween; ++i)
+        QVERIFY(rig.pass());
+    expectStates({QStringLiteral("Update offered")}, "before the run");
+
+    rig.clickUpdateAndFlash();
+    const RunAnalysis run(rig.bus.trace());
+    QVERIFY2(run.repliesOutOfStep().empty(),
+             qPrintable(QStringLiteral("replies out of step at transfers %1 of %2")
+                            .arg(transferList(run.repliesOutOfStep()))
+                            .arg(run.transferCount())));
+    QVERIFY(run.everyPageVerifiedInOrder());
+    expectStates({QStringLiteral("Finished")}, "after the run");
 }
 
 void TestFaultMatrix::cleanupTestCase()

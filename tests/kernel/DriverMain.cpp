@@ -1,7 +1,9 @@
 // The updater window on the platform's real HID stack (hidraw and libusb on Linux, SetupAPI under
 // wine), inside the test's virtual machine: discovery passes until the controller's bootloader
 // has been found (switching it there first when it starts in game mode), a click on Update, then
-// the event loop until the finish indicator shows. Prints what it saw and every report it wrote;
+// the event loop until the finish indicator shows. Before the first click it leaves a reply unread
+// on the handle the window keeps, as one that came after its read gave up: the run must empty the
+// input queue rather than take it for an answer. Prints what it saw and every report it wrote;
 // exits 0 when the window ended on Finish.
 //
 //   lumaro-kernel-driver [faults | idle | hold=MS] [unguarded]
@@ -14,6 +16,7 @@
 // second (see the gadget's options); the window must end each run, offer the update again, and
 // finish the third.
 
+#include "BootloaderProtocol.h"
 #include "CFindDeviceThread.h"
 #include "ForwardingHidAccess.h"
 #include "PlatformHidAccess.h"
@@ -27,10 +30,13 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <thread>
 
 namespace {
 
@@ -38,6 +44,8 @@ constexpr qint64 g_discovery_deadline_ms = 60000;
 constexpr qint64 g_flash_deadline_ms = 120000;
 // Long enough for the polling thread to run a pass or two after the flash.
 constexpr int g_settle_ms = 1200;
+// Far longer than the device takes to answer.
+constexpr auto g_reply_settle = std::chrono::milliseconds(300);
 
 void printReport(const char* tag, const std::uint8_t* bytes, std::size_t size)
 {
@@ -45,6 +53,22 @@ void printReport(const char* tag, const std::uint8_t* bytes, std::size_t size)
     for (std::size_t i = 0; i < size; ++i)
         std::printf("%s%02X", i ? "" : " ", bytes[i]);
     std::printf("\n");
+}
+
+// An info request written on the window's handle whose reply nobody reads.
+bool leaveUnreadReply(Widget& window, HidAccess& hid)
+{
+    // From the window's own buffer, as the window would send it.
+    std::uint8_t report[kReportSize];
+    std::copy(window.outReport(), window.outReport() + kReportSize, report);
+    writeCommandHeader(report, CMD_GET_INFO);
+    std::uint32_t written = 0;
+    const bool sent = hid.writeReport(window.deviceHandle(), report, &written);
+    // The GUI thread sleeps, so no pass runs meanwhile; the passes asked for are dropped, as each
+    // would reopen the handle, which empties the queue too.
+    std::this_thread::sleep_for(g_reply_settle);
+    QCoreApplication::removePostedEvents(&window, QEvent::MetaCall);
+    return sent;
 }
 
 class Driver {
@@ -167,6 +191,8 @@ int main(int argc, char** argv)
     std::printf("driver-string-requests %d\n", hid.stringRequests());
     std::printf("driver-offered update %d finish %d\n", update->isVisible() ? 1 : 0,
                 finish->isVisible() ? 1 : 0);
+    if (found)
+        std::printf("driver-unread-reply %d\n", leaveUnreadReply(window, hid) ? 1 : 0);
     if (found && faults) {
         // The device drops one reply: the bounded read gives the window back, the next pass offers
         // the update again.

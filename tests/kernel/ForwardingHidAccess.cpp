@@ -60,6 +60,11 @@ bool ForwardingHidAccess::readReport(HidHandle handle, std::uint8_t* report,
     return read;
 }
 
+bool ForwardingHidAccess::flushInput(HidHandle handle)
+{
+    return m_target.flushInput(handle);
+}
+
 void ForwardingHidAccess::closeHandle(HidHandle handle)
 {
     m_target.closeHandle(handle);

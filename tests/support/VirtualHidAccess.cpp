@@ -48,6 +48,11 @@ void VirtualHidAccess::neverAnswerRead(int n)
     m_faults.push_back({FaultKind::NeverAnswer, n, {}});
 }
 
+void VirtualHidAccess::answerLate(int n)
+{
+    m_faults.push_back({FaultKind::AnswerLate, n, {}});
+}
+
 void VirtualHidAccess::unplugAtTransfer(int n)
 {
     m_faults.push_back({FaultKind::Unplug, n, {}});
@@ -223,6 +228,8 @@ bool VirtualHidAccess::readReport(HidHandle handle, std::uint8_t* report, std::u
         controller.takeInputReport(data);
         return timeOut();
     }
+    if (takeFault(FaultKind::AnswerLate, m_read_number))
+        return timeOut();
     std::vector<std::uint8_t> garbage;
     if (takeFault(FaultKind::Garbage, m_read_number, &garbage)) {
         latency().waitForTransfer();

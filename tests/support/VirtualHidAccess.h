@@ -49,6 +49,9 @@ public:
     void failRead(int n);
     // The n-th read waits the read timeout and fails; the queued reply, if any, is lost.
     void neverAnswerRead(int n);
+    // The n-th read waits the read timeout and fails, and its reply comes after all: it stays
+    // queued, first in line for whatever reads next, on this handle or one opened later.
+    void answerLate(int n);
     // The controller addressed by transfer n leaves the bus; that transfer fails. setPlugged
     // brings it back.
     void unplugAtTransfer(int n);
@@ -103,7 +106,15 @@ public:
     bool isKeyHeld(HidKey key) override;
 
 private:
-    enum class FaultKind { FailWrite, FailRead, NeverAnswer, Unplug, Garbage, FailString };
+    enum class FaultKind {
+        FailWrite,
+        FailRead,
+        NeverAnswer,
+        AnswerLate,
+        Unplug,
+        Garbage,
+        FailString
+    };
     struct Fault {
         FaultKind kind;
         int number;

@@ -1,7 +1,8 @@
 // A first look at a real USB HID device through the Windows HID code under wine: lists every
 // interface the SetupAPI walk finds, opens the controller's bootloader among them, asks it for its
-// info and reads the answer with the bounded read. Prints what it saw; exits 0 when the answer
-// came back as the bootloader's.
+// info and reads the answer with the bounded read, then leaves a reply unread and empties the input
+// queue. Prints what it saw; exits 0 when the answer came back as the bootloader's and the emptied
+// queue held nothing more.
 //
 // Only for the kernel test's virtual machine, where the controller is an emulated USB gadget.
 
@@ -12,6 +13,9 @@
 #include <cstdio>
 
 namespace {
+
+// Far longer than the gadget takes to answer through the kernel and wine.
+constexpr std::uint32_t kReplySettleMs = 300;
 
 void printHex(const char* tag, const std::uint8_t* bytes, std::size_t size)
 {
@@ -63,6 +67,8 @@ int main()
     std::printf("probe-read %d bytes %u ms %lld\n", read ? 1 : 0, unsigned(transferred),
                 static_cast<long long>(elapsed.count()));
     printHex("probe-reply", reply, sizeof reply);
+    const bool answered = read && reply[0] == 0 && reply[2] == CMD_GET_INFO
+                       && infoReplyIdentifier(reply) == BOOTLOADER_ID;
 
     // Nothing was asked: this read has nothing to return and must give up within its bound.
     const auto idleStart = std::chrono::steady_clock::now();
@@ -71,10 +77,21 @@ int main()
         std::chrono::steady_clock::now() - idleStart);
     std::printf("probe-idle-read %d ms %lld\n", idleRead ? 1 : 0,
                 static_cast<long long>(idle.count()));
+
+    // A reply left unread, as one that came after its read gave up, waits for the next read...
+    const auto leaveReply = [&] {
+        writeCommandHeader(report, CMD_GET_INFO);
+        const bool sent = hid.writeReport(controller, report, &transferred);
+        hid.sleepMs(kReplySettleMs);
+        return sent;
+    };
+    const bool waited = leaveReply() && hid.readReport(controller, reply, &transferred);
+    std::printf("probe-unread-reply %d\n", waited ? 1 : 0);
+    // ...unless the queue is emptied first.
+    const bool flushed = leaveReply() && hid.flushInput(controller);
+    const bool readAfterFlush = hid.readReport(controller, reply, &transferred);
+    std::printf("probe-flush %d read-after %d\n", flushed ? 1 : 0, readAfterFlush ? 1 : 0);
     hid.closeHandle(controller);
 
-    return read && reply[0] == 0 && reply[2] == CMD_GET_INFO
-                && infoReplyIdentifier(reply) == BOOTLOADER_ID && !idleRead
-             ? 0
-             : 1;
+    return answered && !idleRead && waited && flushed && !readAfterFlush ? 0 : 1;
 }

@@ -37,10 +37,14 @@ bool runsUnderWine()
     return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
-// All handles of this process, from the system's handle table (GetProcessHandleCount answers 0
-// under wine). -1 when the table cannot be had.
+// All handles of this process: what Windows says, or, where GetProcessHandleCount answers 0 (wine),
+// the system's handle table. -1 when neither can be had.
 long processHandleCount()
 {
+    DWORD reported = 0;
+    if (GetProcessHandleCount(GetCurrentProcess(), &reported) && reported > 0)
+        return static_cast<long>(reported);
+
     struct HandleEntry {
         PVOID object;
         ULONG_PTR processId;
@@ -81,23 +85,61 @@ long processHandleCount()
     }
 }
 
-// The number of present HID interfaces, counted on one list of SetupAPI's, independently of
-// open_hid_interface.
-DWORD presentInterfaceCount()
+// A present HID interface as SetupAPI lists it, looked at independently of open_hid_interface:
+// whether Windows lets it be opened for reading and writing (it refuses for the keyboards and mice
+// it holds itself), and its ids, which a query-only open reads even then.
+struct ListedInterface {
+    bool opensForReadAndWrite = false;
+    bool attributesKnown = false;
+    HidAttributes attributes;
+};
+
+std::vector<ListedInterface> listInterfaces()
 {
+    std::vector<ListedInterface> listed;
     GUID hidClass;
     HidD_GetHidGuid(&hidClass);
     const HDEVINFO list
         = SetupDiGetClassDevsW(&hidClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (list == INVALID_HANDLE_VALUE)
-        return 0;
-    DWORD count = 0;
+        return listed;
     SP_DEVICE_INTERFACE_DATA data = {};
     data.cbSize = sizeof(data);
-    while (SetupDiEnumDeviceInterfaces(list, nullptr, &hidClass, count, &data))
-        ++count;
+    for (DWORD index = 0; SetupDiEnumDeviceInterfaces(list, nullptr, &hidClass, index, &data);
+         ++index) {
+        ListedInterface entry;
+        // Room for any device path; SetupAPI says how much it needs if this is too little.
+        std::vector<BYTE> buffer(4096);
+        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer.data());
+        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+        if (SetupDiGetDeviceInterfaceDetailW(list, &data, detail, static_cast<DWORD>(buffer.size()),
+                                             nullptr, nullptr)) {
+            const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+            const HANDLE readWrite = CreateFileW(detail->DevicePath, GENERIC_READ | GENERIC_WRITE,
+                                                 share, nullptr, OPEN_EXISTING, 0, nullptr);
+            entry.opensForReadAndWrite = readWrite != INVALID_HANDLE_VALUE;
+            if (entry.opensForReadAndWrite)
+                CloseHandle(readWrite);
+            const HANDLE query
+                = CreateFileW(detail->DevicePath, 0, share, nullptr, OPEN_EXISTING, 0, nullptr);
+            if (query != INVALID_HANDLE_VALUE) {
+                HIDD_ATTRIBUTES attributes = {};
+                attributes.Size = sizeof(attributes);
+                entry.attributesKnown = HidD_GetAttributes(query, &attributes) != FALSE;
+                entry.attributes.vendorId = attributes.VendorID;
+                entry.attributes.productId = attributes.ProductID;
+                CloseHandle(query);
+            }
+        }
+        listed.push_back(entry);
+    }
     SetupDiDestroyDeviceInfoList(list);
-    return count;
+    return listed;
+}
+
+std::uint32_t presentInterfaceCount()
+{
+    return static_cast<std::uint32_t>(listInterfaces().size());
 }
 
 // True when the handle is open for reading and writing and its I/O is overlapped, which is what
@@ -121,6 +163,8 @@ struct Walk {
     std::uint32_t present = 0; // indexes before the first null
     std::uint32_t unopenable = 0; // INVALID_HID_HANDLE among them
     std::uint32_t boundedIo = 0; // opened ones whose reads can time out
+    std::uint32_t flushed = 0; // opened ones whose input queue the HID class driver emptied
+    std::vector<bool> opened; // by index
     std::vector<HidAttributes> attributes; // of those that answered
 };
 
@@ -134,10 +178,13 @@ Walk walkInterfaces(HidAccess& access)
         if (handle == nullptr)
             break;
         ++walk.present;
+        walk.opened.push_back(handle != INVALID_HID_HANDLE);
         if (handle == INVALID_HID_HANDLE)
             ++walk.unopenable;
         else if (openedForBoundedReportIo(handle))
             ++walk.boundedIo;
+        if (access.flushInput(handle))
+            ++walk.flushed;
         HidAttributes attributes;
         if (access.getAttributes(handle, &attributes))
             walk.attributes.push_back(attributes);
@@ -192,6 +239,46 @@ bool registerStaleInterface()
         && setRegistryValue(interfaceKey + L"\\#", L"SymbolicLink", REG_SZ, link, sizeof(link))
         && setRegistryValue(interfaceKey + L"\\#\\Control", L"Linked", REG_DWORD, &linked,
                             sizeof(linked));
+}
+
+// Under wine every HID device opens for reading and writing, while a real PC refuses that for the
+// keyboards and mice Windows holds itself. An interface whose link leads nowhere stands in for
+// them, so that the checks below meet a refusal under wine too.
+struct RefusingInterfaceUnderWine {
+    bool staged = false;
+
+    RefusingInterfaceUnderWine()
+    {
+        if (!runsUnderWine())
+            return;
+        removeStaleInterface();
+        staged = registerStaleInterface();
+    }
+    ~RefusingInterfaceUnderWine()
+    {
+        if (runsUnderWine())
+            removeStaleInterface();
+    }
+    RefusingInterfaceUnderWine(const RefusingInterfaceUnderWine&) = delete;
+    RefusingInterfaceUnderWine& operator=(const RefusingInterfaceUnderWine&) = delete;
+};
+
+std::vector<std::uint32_t> refusedIndexes(const std::vector<ListedInterface>& listed)
+{
+    std::vector<std::uint32_t> refused;
+    for (std::size_t i = 0; i < listed.size(); ++i) {
+        if (!listed[i].opensForReadAndWrite)
+            refused.push_back(static_cast<std::uint32_t>(i));
+    }
+    return refused;
+}
+
+bool sameIds(const std::vector<HidAttributes>& a, const std::vector<HidAttributes>& b)
+{
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](const HidAttributes& x, const HidAttributes& y) {
+                          return x.vendorId == y.vendorId && x.productId == y.productId;
+                      });
 }
 
 // A connected pipe whose client end is opened the way open_hid_interface opens a device:
@@ -260,17 +347,29 @@ void testHidClassGuid()
 
 void testEnumerationVisitsEveryInterfaceUntilNull()
 {
+    const RefusingInterfaceUnderWine refusing;
     HidAccessWindows access;
-    const DWORD present = presentInterfaceCount();
+    const std::vector<ListedInterface> listed = listInterfaces();
     const Walk walk = walkInterfaces(access);
 
-    // Nothing skipped and nothing invented: as many indexes as SetupAPI lists.
-    WT_CHECK_EQ(walk.present, present);
-    WT_CHECK_EQ(walk.unopenable, 0u);
-    WT_CHECK_EQ(walk.boundedIo, walk.present);
-    WT_CHECK_EQ(walk.attributes.size(), static_cast<std::size_t>(walk.present));
+    // Nothing skipped and nothing invented: as many indexes as SetupAPI lists, INVALID_HANDLE_VALUE
+    // exactly where Windows refuses read and write access, and every other interface open for
+    // bounded I/O, its input queue emptied, with the ids Windows reports for it.
+    WT_CHECK_EQ(walk.present, static_cast<std::uint32_t>(listed.size()));
+    std::vector<HidAttributes> expected;
+    for (std::size_t i = 0; i < listed.size() && i < walk.opened.size(); ++i) {
+        WT_CHECK_EQ(walk.opened[i], listed[i].opensForReadAndWrite);
+        if (listed[i].opensForReadAndWrite && listed[i].attributesKnown)
+            expected.push_back(listed[i].attributes);
+    }
+    const std::uint32_t refused = static_cast<std::uint32_t>(refusedIndexes(listed).size());
+    WT_CHECK_EQ(walk.unopenable, refused);
+    WT_CHECK_EQ(walk.boundedIo, walk.present - refused);
+    WT_CHECK_EQ(walk.flushed, walk.present - refused);
+    WT_CHECK(sameIds(walk.attributes, expected));
     if (runsUnderWine()) {
-        WT_CHECK(present >= 2);
+        WT_CHECK(refusing.staged);
+        WT_CHECK_EQ(refused, 1u);
         WT_CHECK(hasDevice(walk, kWineVendorId, kWineMouseProductId));
         WT_CHECK(hasDevice(walk, kWineVendorId, kWineKeyboardProductId));
     }
@@ -324,46 +423,42 @@ void testRepeatedEnumerationLeaksNothing()
 
 void testInterfaceThatCannotBeOpenedGivesInvalidHandle()
 {
-    if (!runsUnderWine()) {
-        std::printf("  SKIP: needs wine's registry-backed device lists\n");
+    const RefusingInterfaceUnderWine refusing;
+    WT_CHECK(refusing.staged || !runsUnderWine());
+    const std::vector<ListedInterface> listed = listInterfaces();
+    const std::vector<std::uint32_t> refused = refusedIndexes(listed);
+    if (refused.empty()) {
+        wintest::skip("no HID interface on this machine refuses read and write access");
         return;
     }
-    removeStaleInterface();
+
     HidAccessWindows access;
-    const Walk before = walkInterfaces(access);
-    WT_CHECK_EQ(before.unopenable, 0u);
-
-    const bool registered = registerStaleInterface();
-    WT_CHECK(registered);
-    if (registered) {
-        const long handlesBefore = processHandleCount();
-        const long allocationsBefore = liveAllocations();
-        const HidGuid hidClass = access.getHidGuid();
-        std::uint32_t index = 0;
-        std::uint32_t invalidAt = 0xFFFFFFFFu;
-        for (;; ++index) {
-            const HidHandle handle = access.openInterface(hidClass, index);
-            if (handle == nullptr || index > 256)
-                break;
-            if (handle == INVALID_HID_HANDLE) {
-                invalidAt = index;
-                HidAttributes attributes;
-                WT_CHECK(!access.getAttributes(handle, &attributes));
-            }
-            access.closeHandle(handle);
+    walkInterfaces(access); // warms SetupAPI's caches
+    std::vector<std::uint32_t> invalidAt;
+    invalidAt.reserve(listed.size());
+    const long handlesBefore = processHandleCount();
+    const long allocationsBefore = liveAllocations();
+    const HidGuid hidClass = access.getHidGuid();
+    std::uint32_t index = 0;
+    for (;; ++index) {
+        const HidHandle handle = access.openInterface(hidClass, index);
+        if (handle == nullptr || index > 256)
+            break;
+        if (handle == INVALID_HID_HANDLE) {
+            invalidAt.push_back(index);
+            HidAttributes attributes;
+            WT_CHECK(!access.getAttributes(handle, &attributes));
+            WT_CHECK(!access.flushInput(handle));
         }
-        // The enumeration went on past the unopenable one and still ended at null.
-        WT_CHECK_EQ(index, before.present + 1);
-        WT_CHECK(invalidAt < index);
-        WT_CHECK_EQ(liveAllocations(), allocationsBefore);
-        WT_CHECK_EQ(processHandleCount(), handlesBefore);
-
-        const Walk during = walkInterfaces(access);
-        WT_CHECK_EQ(during.unopenable, 1u);
-        WT_CHECK_EQ(during.attributes.size(), before.attributes.size());
+        access.closeHandle(handle);
     }
-    removeStaleInterface();
-    WT_CHECK_EQ(walkInterfaces(access).present, before.present);
+    // Every refusal came back as INVALID_HANDLE_VALUE, and the enumeration went on past each one
+    // and still ended at null.
+    WT_CHECK_EQ(index, static_cast<std::uint32_t>(listed.size()));
+    WT_CHECK(invalidAt == refused);
+    WT_CHECK(handlesBefore >= 0);
+    WT_CHECK_EQ(liveAllocations(), allocationsBefore);
+    WT_CHECK_EQ(processHandleCount(), handlesBefore);
 }
 
 void testShiftKeysReadAsReleased()
@@ -436,6 +531,29 @@ void testSilentDeviceTimesOutAndLeavesBufferAlone()
     WT_CHECK(report == late);
 }
 
+void testFlushDropsOnlyWhatWaits()
+{
+    HidAccessWindows access;
+    ReportPipe pipe;
+    WT_CHECK(pipe.ready());
+    // Two replies nobody read, as a device leaves them when it answers after the read gave up.
+    for (const std::uint8_t seed : {0x21, 0x42}) {
+        const std::vector<std::uint8_t> stale = patternReport(seed);
+        WT_CHECK(pipe.deviceSends(stale.data(), static_cast<DWORD>(stale.size())));
+    }
+    const auto start = std::chrono::steady_clock::now();
+    WT_CHECK(access.flushInput(pipe.client));
+    // It waited for no report to come.
+    WT_CHECK(millisecondsSince(start) < static_cast<long long>(kReportReadTimeoutMs) / 2);
+
+    const std::vector<std::uint8_t> fresh = patternReport(0x63);
+    WT_CHECK(pipe.deviceSends(fresh.data(), static_cast<DWORD>(fresh.size())));
+    std::vector<std::uint8_t> report(kReportSize, 0x5C);
+    std::uint32_t read = 0;
+    WT_CHECK(access.readReport(pipe.client, report.data(), &read));
+    WT_CHECK(report == fresh);
+}
+
 void testShortReportIsNotTakenForAReply()
 {
     HidAccessWindows access;
@@ -461,6 +579,7 @@ void testOperationsOnUnopenedHandlesFail()
         WT_CHECK(!access.getIndexedString(handle, 254, report.data(), 14));
         WT_CHECK(!access.writeReport(handle, report.data(), &count));
         WT_CHECK(!access.readReport(handle, report.data(), &count));
+        WT_CHECK(!access.flushInput(handle));
         access.closeHandle(handle);
     }
     WT_CHECK(std::all_of(report.begin(), report.end(), [](std::uint8_t b) { return b == 0x5C; }));
@@ -503,6 +622,7 @@ int main()
         {"read takes one whole report", testReadTakesOneWholeReport},
         {"silent device times out and leaves the buffer alone",
          testSilentDeviceTimesOutAndLeavesBufferAlone},
+        {"flush drops only what waits", testFlushDropsOnlyWhatWaits},
         {"short report is not taken for a reply", testShortReportIsNotTakenForAReply},
         {"operations on unopened handles fail", testOperationsOnUnopenedHandlesFail},
         {"closeHandle releases the handle", testCloseHandleReleasesTheHandle},
