@@ -67,6 +67,16 @@ mark wineserver
 as_seat_user $wine wineboot </dev/null >/dev/null 2>&1
 mark wine-ready
 
+# More HID devices beside the controller, made by root through uhid and kept until the end;
+# returns once udev has given each new node its access.
+add_foreign_hid() { # program count first
+    nodes=$(($(ls /sys/class/hidraw | wc -l) + $2))
+    chroot $host "$@" &
+    hidraw_nodes() { [ "$(ls /sys/class/hidraw | wc -l)" -eq $nodes ]; }
+    vm_wait hidraw_nodes || { echo "foreign-hid $(ls /sys/class/hidraw | wc -l) nodes, not $nodes"; return 1; }
+    in_host udevadm settle
+}
+
 step=0
 while read -r program arguments; do
     step=$((step + 1))
@@ -80,6 +90,7 @@ while read -r program arguments; do
     # Run from a copy: a large executable (the static Qt one, 41 MB) mapped straight from the
     # share dies at start-up (an access violation at a null address near its entry); the copy runs.
     case "$program" in
+        foreign-hid) add_foreign_hid $arguments ;;
         *.exe) cp $host$program $vm/step.exe; as_seat_user $wine /tmp/.lumaro-vm/step.exe $arguments ;;
         *) as_seat_user $program $arguments ;;
     esac > /tmp-step$step.out 2> /tmp-step$step.err </dev/null
