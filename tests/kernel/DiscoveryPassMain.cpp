@@ -5,8 +5,8 @@
 //
 //   lumaro-discovery-pass TAG PASSES [PRESENT]
 //
-// With PRESENT it first waits (up to a minute) until a walk of every index lists that many
-// interfaces: devices that arrived just before it started may not be listed yet. Prints
+// It first walks every index until two walks agree and, with PRESENT, list that many interfaces
+// (up to a minute): devices that arrived just before it started may not be listed yet. Prints
 //   TAG-walk present P controller-index C unopenable U
 //   TAG-passes N found F foreign-opens O controller-opens K unopenable U
 //   TAG-us median M min A max B
@@ -37,6 +37,12 @@ struct Walk {
     int present = 0;
     int controllerIndex = -1;
     int unopenable = 0;
+
+    bool operator==(const Walk& other) const
+    {
+        return present == other.present && controllerIndex == other.controllerIndex
+            && unopenable == other.unopenable;
+    }
 };
 
 // Every index up to the first null, as the pass would walk them if nothing stopped it.
@@ -78,9 +84,14 @@ int main(int argc, char** argv)
 
     QElapsedTimer arrival;
     arrival.start();
+    // Each index is read from a fresh list, so a walk during an arrival can see the controller at
+    // one place and count the list after it grew: only two walks that agree are taken.
     Walk walk = walkAll(*platformHid);
-    while (walk.present < expected && arrival.elapsed() < g_arrival_deadline_ms) {
+    Walk previous;
+    while ((walk.present < expected || !(walk == previous))
+           && arrival.elapsed() < g_arrival_deadline_ms) {
         QThread::msleep(200);
+        previous = walk;
         walk = walkAll(*platformHid);
     }
     std::printf("%s-walk present %d controller-index %d unopenable %d\n", tag, walk.present,

@@ -8,9 +8,8 @@
 #
 # A step is a program path and its arguments in one word list; a .exe runs under wine;
 # "foreign-hid <lumaro-foreign-hid> <count> <first> [<vendor>]" adds HID devices beside the
-# controller. Leaves
-# <work dir>/console.log and <work dir>/results.txt. The VM powers off after LUMARO_VM_LIMIT
-# seconds (260).
+# controller. Leaves <work dir>/console.log and <work dir>/results.txt. The VM powers off after
+# LUMARO_VM_LIMIT seconds (260).
 set -eu
 
 work=$1

@@ -68,13 +68,15 @@ as_seat_user $wine wineboot </dev/null >/dev/null 2>&1
 mark wine-ready
 
 # More HID devices beside the controller, made by root through uhid and kept until the end;
-# returns once udev has given each new node its access.
-add_foreign_hid() { # program count first
-    nodes=$(($(ls /sys/class/hidraw | wc -l) + $2))
+# returns once udev has opened every new node to all (udevadm settle does nothing in a chroot).
+open_hidraw_nodes() {
+    stat -c %a /dev/hidraw* 2>/dev/null | grep -c 666
+}
+add_foreign_hid() { # program count first [vendor]
+    open_nodes=$(($(open_hidraw_nodes) + $2))
     chroot $host "$@" &
-    hidraw_nodes() { [ "$(ls /sys/class/hidraw | wc -l)" -eq $nodes ]; }
-    vm_wait hidraw_nodes || { echo "foreign-hid $(ls /sys/class/hidraw | wc -l) nodes, not $nodes"; return 1; }
-    in_host udevadm settle
+    all_open() { [ "$(open_hidraw_nodes)" -eq $open_nodes ]; }
+    vm_wait all_open || { echo "foreign-hid $(open_hidraw_nodes) open nodes, not $open_nodes"; return 1; }
 }
 
 step=0
