@@ -6,9 +6,10 @@
 #
 #   run-wine-kernel-test.sh <work dir> <udev rule> <gadget> "<gadget options>" <step>...
 #
-# A step is a program path and its arguments in one word list; a .exe runs under wine. Leaves
-# <work dir>/console.log and <work dir>/results.txt. The VM powers off after LUMARO_VM_LIMIT
-# seconds (260).
+# A step is a program path and its arguments in one word list; a .exe runs under wine;
+# "foreign-hid <lumaro-foreign-hid> <count> <first> [<vendor>]" adds HID devices beside the
+# controller. Leaves <work dir>/console.log and <work dir>/results.txt. The VM powers off after
+# LUMARO_VM_LIMIT seconds (260).
 set -eu
 
 work=$1
@@ -58,13 +59,20 @@ cp -rs "$prefix/drive_c" "$vm_root/prefix/"
     echo "gadget_options='$gadget_options'"
     echo "wine_settings='$(cat "$rig_dir/wine.env" | tr '\n' ' ')'"
 } > "$vm_root/scenario"
+extra_modules=
 for step in "$@"; do
     echo "$step"
+    case "$step" in
+        "foreign-hid "*) extra_modules=uhid ;;
+    esac
 done > "$vm_root/steps"
+# Devices that stand for the rest of a PC's HID devices: open to every user, as on Windows.
+[ -z "$extra_modules" ] ||
+    echo 'KERNEL=="hidraw*", DEVPATH=="/devices/virtual/misc/uhid/*", MODE="0666"' > "$vm_root/rules/70-lumaro-bench-devices.rules"
 
 # 9p and virtio for the share, then the gadget's.
 vm_add_modules netfs fscache 9pnet 9p virtio_ring virtio virtio_pci_modern_dev \
-    virtio_pci_legacy_dev virtio_pci 9pnet_virtio $vm_usb_modules
+    virtio_pci_legacy_dev virtio_pci 9pnet_virtio $vm_usb_modules $extra_modules
 limit=${LUMARO_VM_LIMIT:-260}
 vm_boot "$work" 1024 "$limit" \
     -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap

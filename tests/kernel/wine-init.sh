@@ -67,6 +67,18 @@ mark wineserver
 as_seat_user $wine wineboot </dev/null >/dev/null 2>&1
 mark wine-ready
 
+# More HID devices beside the controller, made by root through uhid and kept until the end;
+# returns once udev has opened every new node to all (udevadm settle does nothing in a chroot).
+open_hidraw_nodes() {
+    stat -c %a /dev/hidraw* 2>/dev/null | grep -c 666
+}
+add_foreign_hid() { # program count first [vendor]
+    open_nodes=$(($(open_hidraw_nodes) + $2))
+    chroot $host "$@" &
+    all_open() { [ "$(open_hidraw_nodes)" -eq $open_nodes ]; }
+    vm_wait all_open || { echo "foreign-hid $(open_hidraw_nodes) open nodes, not $open_nodes"; return 1; }
+}
+
 step=0
 while read -r program arguments; do
     step=$((step + 1))
@@ -80,6 +92,7 @@ while read -r program arguments; do
     # Run from a copy: a large executable (the static Qt one, 41 MB) mapped straight from the
     # share dies at start-up (an access violation at a null address near its entry); the copy runs.
     case "$program" in
+        foreign-hid) add_foreign_hid $arguments ;;
         *.exe) cp $host$program $vm/step.exe; as_seat_user $wine /tmp/.lumaro-vm/step.exe $arguments ;;
         *) as_seat_user $program $arguments ;;
     esac > /tmp-step$step.out 2> /tmp-step$step.err </dev/null
