@@ -22,17 +22,6 @@ mkdir -p "$vm_root/etc/udev/rules.d"
 cp "$rule" "$vm_root/etc/udev/rules.d/"
 echo "root:x:0:0::/:/bin/sh" > "$vm_root/etc/passwd"
 echo "root:x:0:" > "$vm_root/etc/group"
-# Each library keeps its own path, so the loader and Qt find them where they were built to look.
-copy_with_path() {
-    mkdir -p "$vm_root$(dirname "$1")"
-    cp -L "$1" "$vm_root$1"
-}
-copy_with_path "$plugin"
 shift 3
-cp "$@" "$udevadm" "$vm_root/bin/"
-for file in "$plugin" "$@" "$udevadm"; do
-    ldd "$file" | awk '/=> \// { print $3 } /^\t\/.*\(0x/ { print $1 }'
-done | sort -u | while read -r library; do
-    copy_with_path "$library"
-done
+vm_add_programs "$plugin" "$@" "$udevadm"
 vm_boot "$work" 512 120

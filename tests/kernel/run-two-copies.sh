@@ -19,17 +19,6 @@ strace=$(command -v strace)
 
 vm_make_root "$here/two-copies-init.sh"
 vm_add_modules $vm_usb_modules
-copy_with_path() {
-    mkdir -p "$vm_root$(dirname "$1")"
-    cp -L "$1" "$vm_root$1"
-}
-copy_with_path "$plugin"
-gadget=$3 driver=$4
 echo "${5:-}" > "$vm_root/second-copy-options"
-cp "$gadget" "$driver" "$strace" "$vm_root/bin/"
-for file in "$plugin" "$gadget" "$driver" "$strace"; do
-    ldd "$file" | awk '/=> \// { print $3 } /^\t\/.*\(0x/ { print $1 }'
-done | sort -u | while read -r library; do
-    copy_with_path "$library"
-done
+vm_add_programs "$plugin" "$3" "$4" "$strace"
 vm_boot "$work" 512 90

@@ -50,6 +50,25 @@ vm_add_modules() { # module...
     echo "$@" > "$vm_root/lib/modules/order"
 }
 
+# Copies PROGRAM... into /bin and PLUGIN, a Qt plugin, to its own path, with every shared library
+# they load at its own path, so that the loader and Qt find them where they were built to look.
+vm_add_programs() { # plugin program...
+    vm_plugin=$1
+    shift
+    vm_keep_path "$vm_plugin"
+    cp "$@" "$vm_root/bin/"
+    for vm_file in "$vm_plugin" "$@"; do
+        ldd "$vm_file" | awk '/=> \// { print $3 } /^\t\/.*\(0x/ { print $1 }'
+    done | sort -u | while read -r vm_library; do
+        vm_keep_path "$vm_library"
+    done
+}
+
+vm_keep_path() { # file
+    mkdir -p "$vm_root$(dirname "$1")"
+    cp -L "$1" "$vm_root$1"
+}
+
 # Packs vm_root and boots it. The guest's watchdog powers off after LIMIT seconds; timeout is
 # the backstop. Returns qemu's status.
 vm_boot() { # work memory-MB limit-s [qemu option...]
