@@ -111,7 +111,8 @@ bool LeanHidBus::writeReport(HidHandle handle, const std::uint8_t* report,
     return true;
 }
 
-bool LeanHidBus::readReport(HidHandle handle, std::uint8_t* report, std::uint32_t* bytesRead)
+bool LeanHidBus::readReport(HidHandle handle, std::uint8_t* report, std::uint32_t* bytesRead,
+                            std::uint32_t /*timeoutMs*/)
 {
     *bytesRead = 0;
     if (interfaceOf(handle) != -1) {

@@ -42,7 +42,8 @@ public:
                           std::uint32_t bufferLength) override;
     bool writeReport(HidHandle handle, const std::uint8_t* report,
                      std::uint32_t* bytesWritten) override;
-    bool readReport(HidHandle handle, std::uint8_t* report, std::uint32_t* bytesRead) override;
+    bool readReport(HidHandle handle, std::uint8_t* report, std::uint32_t* bytesRead,
+                    std::uint32_t timeoutMs) override;
     bool flushInput(HidHandle handle) override;
     void closeHandle(HidHandle handle) override;
     void sleepMs(std::uint32_t milliseconds) override;

@@ -18,9 +18,16 @@ public:
     // Written once by the GUI thread, read by the polling loop before every emission.
     std::atomic<bool> m_stop_polling{false};
 
+    // Called by the receiver when a pass it was asked for has ended; until then no other is asked
+    // for.
+    void passEnded() { m_pass_asked.store(false, std::memory_order_release); }
+
 signals:
     void FindDevice_Signal();
 
 protected:
     void run() override;
+
+private:
+    std::atomic<bool> m_pass_asked{false};
 };

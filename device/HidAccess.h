@@ -27,6 +27,15 @@ constexpr std::size_t kReportDataSize = 64;
 // the window back within a second instead of holding it for good.
 constexpr std::uint32_t kReportReadTimeoutMs = 1000;
 
+// The longest a discovery pass waits for one answer: a reply to its info request, or a string
+// request of the bootloader switch. The polling thread asks for a pass every 500 ms, and a pass
+// that waits longer than that for a device that never answers keeps the window from everything
+// else. A controller polled every 10 ms, the slowest interval a full-speed HID device may ask for,
+// answers within about 20 ms, and the whole pass in the emulated machine of the kernel tests takes
+// under 40 ms; 200 ms is ten times the first and leaves more than half of every period to the
+// window, with a silent device among the HID interfaces.
+constexpr std::uint32_t kDiscoveryReplyTimeoutMs = 200;
+
 // Same layout as Windows' GUID.
 struct HidGuid {
     std::uint32_t data1 = 0;
@@ -66,7 +75,8 @@ public:
     virtual bool getAttributes(HidHandle handle, HidAttributes* attributes) = 0;
 
     // HidD_GetIndexedString: asks the device for string `stringIndex` into `buffer`, which is
-    // `bufferLength` bytes long. The length reaches the device as the request's length.
+    // `bufferLength` bytes long. The length reaches the device as the request's length. Waits at
+    // most kDiscoveryReplyTimeoutMs: only the discovery pass asks.
     virtual bool getIndexedString(HidHandle handle, std::uint32_t stringIndex, void* buffer,
                                   std::uint32_t bufferLength)
         = 0;
@@ -77,9 +87,11 @@ public:
         = 0;
 
     // ReadFile of one input report into `report` (kReportSize bytes, report[0] set to 0). Waits at
-    // most kReportReadTimeoutMs. Succeeds only when a whole report arrived; on failure `report`
-    // is left exactly as it was, so no stale or partial bytes are ever taken for a reply.
-    virtual bool readReport(HidHandle handle, std::uint8_t* report, std::uint32_t* bytesRead) = 0;
+    // most `timeoutMs`. Succeeds only when a whole report arrived; on failure `report` is left
+    // exactly as it was, so no stale or partial bytes are ever taken for a reply.
+    virtual bool readReport(HidHandle handle, std::uint8_t* report, std::uint32_t* bytesRead,
+                            std::uint32_t timeoutMs)
+        = 0;
 
     // HidD_FlushQueue: drops every input report waiting on the handle, at once and without waiting
     // for another. A reply that came after its read gave up waits there and would be taken for the

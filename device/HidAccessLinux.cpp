@@ -26,9 +26,6 @@ constexpr HidGuid g_hid_class_guid
     = {0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
 
 constexpr std::uint16_t g_us_english = 0x0409;
-// A string request is answered from the device's control endpoint within a frame or two; a
-// device that stalls it does so in milliseconds.
-constexpr unsigned int g_string_request_timeout_ms = 1000;
 // hidraw keeps at most 64 reports per open file; the margin covers a device that sends more while
 // they are taken, without letting one that never stops hold the caller.
 constexpr int g_most_reports_flushed = 256;
@@ -186,8 +183,7 @@ bool HidAccessLinux::getIndexedString(HidHandle handle, std::uint32_t stringInde
             usb, LIBUSB_ENDPOINT_IN | LIBUSB_REQUEST_TYPE_STANDARD | LIBUSB_RECIPIENT_DEVICE,
             LIBUSB_REQUEST_GET_DESCRIPTOR,
             static_cast<std::uint16_t>((LIBUSB_DT_STRING << 8) | stringIndex), g_us_english,
-            descriptor.data(), static_cast<std::uint16_t>(bufferLength),
-            g_string_request_timeout_ms);
+            descriptor.data(), static_cast<std::uint16_t>(bufferLength), kDiscoveryReplyTimeoutMs);
         if (transferred > 2)
             std::memcpy(buffer, descriptor.data() + 2, static_cast<std::size_t>(transferred) - 2);
         libusb_close(usb);
@@ -212,7 +208,8 @@ bool HidAccessLinux::writeReport(HidHandle handle, const std::uint8_t* report,
     return true;
 }
 
-bool HidAccessLinux::readReport(HidHandle handle, std::uint8_t* report, std::uint32_t* bytesRead)
+bool HidAccessLinux::readReport(HidHandle handle, std::uint8_t* report, std::uint32_t* bytesRead,
+                                std::uint32_t timeoutMs)
 {
     OpenInterface* open = openInterfaceFromHandle(handle);
     if (!open || !report)
@@ -221,7 +218,7 @@ bool HidAccessLinux::readReport(HidHandle handle, std::uint8_t* report, std::uin
     // caller's buffer is touched only once a whole report is in.
     std::uint8_t received[kReportSize] = {};
     const int count = hid_read_timeout(open->device, received + 1, kReportDataSize,
-                                       static_cast<int>(kReportReadTimeoutMs));
+                                       static_cast<int>(timeoutMs));
     if (count != static_cast<int>(kReportDataSize))
         return false;
     std::memcpy(report, received, kReportSize);

@@ -3,6 +3,7 @@
 #include "PlatformHidAccess.h"
 
 #include <setupapi.h>
+#include <winioctl.h>
 
 // The MinGW header declares the HID library without C linkage.
 extern "C" {
@@ -33,9 +34,30 @@ GUID toWindowsGuid(const HidGuid& guid)
 // The HID class driver queues 32 input reports per handle by default, at most 512.
 constexpr int kMostReportsFlushed = 512;
 
+// What HidD_GetIndexedString sends the HID class driver (hidclass.h, which MinGW's headers lack):
+// CTL_CODE(FILE_DEVICE_KEYBOARD, 120, METHOD_OUT_DIRECT, FILE_ANY_ACCESS), with the string index
+// as its input.
+constexpr DWORD kIoctlHidGetIndexedString
+    = CTL_CODE(FILE_DEVICE_KEYBOARD, 120, METHOD_OUT_DIRECT, FILE_ANY_ACCESS);
+
 bool isOpenHandle(HidHandle handle)
 {
     return handle != nullptr && handle != INVALID_HANDLE_VALUE;
+}
+
+// Waits at most `timeoutMs` for the overlapped operation that `started` reports on, then cancels
+// it and waits for the cancel, so that no I/O is left in flight on the caller's buffer.
+bool awaitOverlapped(HANDLE handle, BOOL started, OVERLAPPED* overlapped, DWORD timeoutMs,
+                     DWORD* transferred)
+{
+    if (!started && GetLastError() != ERROR_IO_PENDING)
+        return false;
+    if (WaitForSingleObject(overlapped->hEvent, timeoutMs) != WAIT_OBJECT_0) {
+        CancelIoEx(handle, overlapped);
+        // An operation that completed just before the cancel still counts.
+        return GetOverlappedResult(handle, overlapped, transferred, TRUE) != FALSE;
+    }
+    return GetOverlappedResult(handle, overlapped, transferred, FALSE) != FALSE;
 }
 
 } // namespace
@@ -71,8 +93,9 @@ HANDLE open_hid_interface(const GUID& hidClass, DWORD index)
                                           nullptr))
         return nullptr;
 
-    // Overlapped, so that readReport can give up on a silent device (see transferReport). The
-    // HidD_ calls stay synchronous on such a handle: the HID class driver completes them at once.
+    // Overlapped, so that reads and string requests can give up on a silent device (see
+    // awaitOverlapped). The other HidD_ calls stay synchronous on such a handle: the HID class
+    // driver answers them from what it holds, without asking the device.
     return CreateFileW(detail->DevicePath, GENERIC_READ | GENERIC_WRITE,
                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
@@ -129,9 +152,17 @@ bool HidAccessWindows::getAttributes(HidHandle handle, HidAttributes* attributes
 bool HidAccessWindows::getIndexedString(HidHandle handle, std::uint32_t stringIndex, void* buffer,
                                         std::uint32_t bufferLength)
 {
-    if (!isOpenHandle(handle))
+    // The request HidD_GetIndexedString makes, overlapped: it waits for the device, and
+    // HidD_GetIndexedString itself would wait for a device that never answers for good.
+    if (!isOpenHandle(handle) || m_io_event == nullptr)
         return false;
-    return HidD_GetIndexedString(handle, stringIndex, buffer, bufferLength) != FALSE;
+    ULONG index = stringIndex;
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = m_io_event;
+    DWORD transferred = 0;
+    const BOOL started = DeviceIoControl(handle, kIoctlHidGetIndexedString, &index, sizeof index,
+                                         buffer, bufferLength, nullptr, &overlapped);
+    return awaitOverlapped(handle, started, &overlapped, kDiscoveryReplyTimeoutMs, &transferred);
 }
 
 bool HidAccessWindows::writeReport(HidHandle handle, const std::uint8_t* report,
@@ -139,19 +170,22 @@ bool HidAccessWindows::writeReport(HidHandle handle, const std::uint8_t* report,
 {
     DWORD transferred = 0;
     // WriteFile does not modify the buffer; the cast only satisfies the shared helper.
-    if (!transferReport(handle, true, const_cast<std::uint8_t*>(report), &transferred))
+    if (!transferReport(handle, true, const_cast<std::uint8_t*>(report), kReportReadTimeoutMs,
+                        &transferred))
         return false;
     *bytesWritten = transferred;
     return true;
 }
 
-bool HidAccessWindows::readReport(HidHandle handle, std::uint8_t* report, std::uint32_t* bytesRead)
+bool HidAccessWindows::readReport(HidHandle handle, std::uint8_t* report, std::uint32_t* bytesRead,
+                                  std::uint32_t timeoutMs)
 {
     // Received into a private buffer: a read that is cancelled, fails or comes up short never
     // touches the caller's report.
     std::array<std::uint8_t, kReportSize> received = {};
     DWORD transferred = 0;
-    if (!transferReport(handle, false, received.data(), &transferred) || transferred != kReportSize)
+    if (!transferReport(handle, false, received.data(), timeoutMs, &transferred)
+        || transferred != kReportSize)
         return false;
     std::memcpy(report, received.data(), kReportSize);
     *bytesRead = transferred;
@@ -160,10 +194,10 @@ bool HidAccessWindows::readReport(HidHandle handle, std::uint8_t* report, std::u
 
 // One 65-byte report, overlapped but waited for here, so the caller still sees a blocking call.
 // A silent controller would otherwise hold a blocking ReadFile, and with it the GUI thread, for
-// good; CancelIoEx plus a wait for the completion bounds it by kReportReadTimeoutMs and leaves no
-// I/O in flight on our buffer or OVERLAPPED. Writes get the same bound: a device that stops
-// taking output reports must not hang the window either.
-bool HidAccessWindows::transferReport(HANDLE handle, bool isWrite, void* report, DWORD* transferred)
+// good. Writes are bounded too: a device that stops taking output reports must not hang the
+// window either.
+bool HidAccessWindows::transferReport(HANDLE handle, bool isWrite, void* report, DWORD timeoutMs,
+                                      DWORD* transferred)
 {
     if (!isOpenHandle(handle) || m_io_event == nullptr)
         return false;
@@ -173,15 +207,7 @@ bool HidAccessWindows::transferReport(HANDLE handle, bool isWrite, void* report,
     const BOOL started
         = isWrite ? WriteFile(handle, report, static_cast<DWORD>(kReportSize), nullptr, &overlapped)
                   : ReadFile(handle, report, static_cast<DWORD>(kReportSize), nullptr, &overlapped);
-    if (!started && GetLastError() != ERROR_IO_PENDING)
-        return false;
-
-    if (WaitForSingleObject(m_io_event, kReportReadTimeoutMs) != WAIT_OBJECT_0) {
-        CancelIoEx(handle, &overlapped);
-        // A report that completed just before the cancel is still a report; keep it.
-        return GetOverlappedResult(handle, &overlapped, transferred, TRUE) != FALSE;
-    }
-    return GetOverlappedResult(handle, &overlapped, transferred, FALSE) != FALSE;
+    return awaitOverlapped(handle, started, &overlapped, timeoutMs, transferred);
 }
 
 bool HidAccessWindows::flushInput(HidHandle handle)

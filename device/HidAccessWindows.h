@@ -25,7 +25,8 @@ public:
                           std::uint32_t bufferLength) override;
     bool writeReport(HidHandle handle, const std::uint8_t* report,
                      std::uint32_t* bytesWritten) override;
-    bool readReport(HidHandle handle, std::uint8_t* report, std::uint32_t* bytesRead) override;
+    bool readReport(HidHandle handle, std::uint8_t* report, std::uint32_t* bytesRead,
+                    std::uint32_t timeoutMs) override;
     bool flushInput(HidHandle handle) override;
     void closeHandle(HidHandle handle) override;
     void sleepMs(std::uint32_t milliseconds) override;
@@ -33,7 +34,8 @@ public:
     bool reachesHardware() const override;
 
 private:
-    bool transferReport(HANDLE handle, bool isWrite, void* report, DWORD* transferred);
+    bool transferReport(HANDLE handle, bool isWrite, void* report, DWORD timeoutMs,
+                        DWORD* transferred);
 
     // Signals the completion of the one transfer in flight; every call runs on the GUI thread.
     HANDLE m_io_event = nullptr;

@@ -162,7 +162,8 @@ bool FuzzedHidAccess::writeReport(HidHandle handle, const std::uint8_t* report,
     return true;
 }
 
-bool FuzzedHidAccess::readReport(HidHandle handle, std::uint8_t* report, std::uint32_t* bytesRead)
+bool FuzzedHidAccess::readReport(HidHandle handle, std::uint8_t* report, std::uint32_t* bytesRead,
+                                 std::uint32_t /*timeoutMs*/)
 {
     requireOpen(handle);
     *bytesRead = 0;

@@ -128,9 +128,9 @@ void VirtualHidBus::setReadTimeoutMs(std::uint32_t milliseconds)
     m_read_timeout_ms = milliseconds;
 }
 
-void VirtualHidBus::waitOutReadTimeout()
+void VirtualHidBus::waitOutReadTimeout(std::uint32_t askedMs)
 {
-    m_latency.waitFor(std::chrono::milliseconds(m_read_timeout_ms));
+    m_latency.waitFor(std::chrono::milliseconds(std::min(askedMs, m_read_timeout_ms)));
 }
 
 LatencyModel& VirtualHidBus::latency()
@@ -254,7 +254,8 @@ bool VirtualHidBus::writeReport(HidHandle handle, const std::uint8_t* report,
     return true;
 }
 
-bool VirtualHidBus::readReport(HidHandle handle, std::uint8_t* report, std::uint32_t* bytesRead)
+bool VirtualHidBus::readReport(HidHandle handle, std::uint8_t* report, std::uint32_t* bytesRead,
+                               std::uint32_t timeoutMs)
 {
     *bytesRead = 0;
     Interface* interface = liveInterface(handle);
@@ -263,7 +264,7 @@ bool VirtualHidBus::readReport(HidHandle handle, std::uint8_t* report, std::uint
     std::uint8_t data[kReportDataSize];
     // Foreign devices never send what the updater waits for.
     if (!interface->controller || !m_latency.transferFrom(*interface->controller, data)) {
-        waitOutReadTimeout();
+        waitOutReadTimeout(timeoutMs);
         return false;
     }
     report[0] = 0;

@@ -45,7 +45,8 @@ public:
                           std::uint32_t bufferLength) override;
     bool writeReport(HidHandle handle, const std::uint8_t* report,
                      std::uint32_t* bytesWritten) override;
-    bool readReport(HidHandle handle, std::uint8_t* report, std::uint32_t* bytesRead) override;
+    bool readReport(HidHandle handle, std::uint8_t* report, std::uint32_t* bytesRead,
+                    std::uint32_t timeoutMs) override;
     bool flushInput(HidHandle handle) override;
     void closeHandle(HidHandle handle) override;
     void sleepMs(std::uint32_t milliseconds) override;
@@ -75,9 +76,10 @@ protected:
     bool requestString(HidHandle handle, std::uint32_t stringIndex, void* buffer,
                        std::uint32_t bufferLength, std::size_t* textSize);
 
-    // The real wait of a read that gets no reply; kReportReadTimeoutMs by default.
+    // The longest real wait of a read that gets no reply: the caller's bound, cut to this
+    // (kReportReadTimeoutMs by default) so that tests need not wait it out.
     void setReadTimeoutMs(std::uint32_t milliseconds);
-    void waitOutReadTimeout();
+    void waitOutReadTimeout(std::uint32_t askedMs);
     LatencyModel& latency();
     const LatencyModel& latency() const;
 

@@ -111,7 +111,9 @@ bool Widget::_Query_Device_Info()
     writeCommandHeader(m_out_report, CMD_GET_INFO);
     if (!m_device_handle || !m_hid->writeReport(m_device_handle, m_out_report, &m_bytes_written))
         return false;
-    if (!m_hid->readReport(m_device_handle, m_in_report, &m_bytes_written))
+    // A pass, not the flashing: a controller that does not answer costs the pass little.
+    if (!m_hid->readReport(m_device_handle, m_in_report, &m_bytes_written,
+                           kDiscoveryReplyTimeoutMs))
         return false;
     g_bootloader_id = infoReplyIdentifier(m_in_report);
     g_device_version = infoReplyVersion(m_in_report);
@@ -149,23 +151,39 @@ bool Widget::_Open_Update_device()
             continue;
         }
 
-        // The bootloader stays open for the flashing sequence.
+        // The bootloader stays open for the flashing sequence. Its state is known before any
+        // widget changes: a pass that finds what the last one found must change nothing, or
+        // focus and a screen reader would follow every pass.
         m_device_connected = true;
-        m_ui->UpdateBtn->setVisible(!m_update_finished);
-        m_ui->Finish->setVisible(m_update_finished);
         update();
         _Query_Device_Info();
-        if (g_device_version >= EMBEDDED_FIRMWARE_VERSION) {
-            m_ui->UpdateBtn->hide();
-            m_ui->Finish->show();
-        }
+        const bool done = m_update_finished || g_device_version >= EMBEDDED_FIRMWARE_VERSION;
+        showOneOf(done ? m_ui->Finish : m_ui->UpdateBtn, done ? m_ui->UpdateBtn : m_ui->Finish);
         describeState();
+        endPass();
         return true;
     }
 
     clearDeviceState();
     update();
+    endPass();
     return false;
+}
+
+// Only now may the polling thread ask for the next pass: one asked for while this one ran would be
+// run straight after it, and a pass slower than the period would leave the window no time between.
+void Widget::endPass()
+{
+    if (m_find_device_thread)
+        m_find_device_thread->passEnded();
+}
+
+// They share one place. The one going away goes first, so that keyboard focus on it moves to the
+// one that takes its place.
+void Widget::showOneOf(QWidget* shown, QWidget* hidden)
+{
+    hidden->hide();
+    shown->show();
 }
 
 // What the window shows while no bootloader is held: the start picture and none of the form.
@@ -193,7 +211,7 @@ bool Widget::sendReport()
 
 bool Widget::readReply(std::uint32_t* bytesRead)
 {
-    return m_hid->readReport(m_device_handle, m_in_report, bytesRead);
+    return m_hid->readReport(m_device_handle, m_in_report, bytesRead, kReportReadTimeoutMs);
 }
 
 // Whatever waits in the input queue answers an earlier command: a reply that came after its read

@@ -53,6 +53,8 @@ public slots:
 private:
     Widget(std::unique_ptr<HidAccess> ownedHid, HidAccess* hid, QWidget* parent);
     void clearDeviceState();
+    void showOneOf(QWidget* shown, QWidget* hidden);
+    void endPass();
     bool sendReport();
     bool readReply(std::uint32_t* bytesRead);
     void dropStaleReplies();

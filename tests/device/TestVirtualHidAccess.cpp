@@ -56,7 +56,7 @@ struct BootloaderBus {
     bool read(Report* report)
     {
         std::uint32_t read = 0;
-        return bus.readReport(handle, report->data(), &read);
+        return bus.readReport(handle, report->data(), &read, kReportReadTimeoutMs);
     }
 };
 
@@ -237,7 +237,7 @@ void TestVirtualHidAccess::foreignInterfacesGetNothing()
     QVERIFY(!bus.writeReport(handle, info.data(), &count));
     Report reply;
     reply.fill(0xCC);
-    QVERIFY(!bus.readReport(handle, reply.data(), &count));
+    QVERIFY(!bus.readReport(handle, reply.data(), &count, kReportReadTimeoutMs));
     QCOMPARE(reply[0], std::uint8_t(0xCC));
     QCOMPARE(bus.foreignWriteCount(), 3);
     QCOMPARE(bus.foreignOpenCount(), 1);
@@ -427,14 +427,14 @@ void TestVirtualHidAccess::readTimeoutIsBounded()
     // set limit from the default.
     QElapsedTimer timer;
     timer.start();
-    QVERIFY(!bus.readReport(handle, reply.data(), &count));
+    QVERIFY(!bus.readReport(handle, reply.data(), &count, kReportReadTimeoutMs));
     QVERIFY2(timer.elapsed() >= qint64(kReportReadTimeoutMs)
                  && timer.elapsed() < 5 * qint64(kReportReadTimeoutMs),
              qPrintable(QString::number(timer.elapsed())));
 
     bus.setReadTimeoutMs(40);
     timer.restart();
-    QVERIFY(!bus.readReport(handle, reply.data(), &count));
+    QVERIFY(!bus.readReport(handle, reply.data(), &count, kReportReadTimeoutMs));
     QVERIFY2(timer.elapsed() >= 40 && timer.elapsed() < qint64(kReportReadTimeoutMs),
              qPrintable(QString::number(timer.elapsed())));
 }
@@ -501,7 +501,7 @@ void TestVirtualHidAccess::traceIsExact()
     QCOMPARE(count, std::uint32_t(kReportSize));
     Report reply;
     reply.fill(0xCC);
-    QVERIFY(bus.readReport(handle, reply.data(), &count));
+    QVERIFY(bus.readReport(handle, reply.data(), &count, kReportReadTimeoutMs));
     bus.closeHandle(handle);
     QCOMPARE(bus.openInterface(guid, 2), HidHandle(nullptr));
 

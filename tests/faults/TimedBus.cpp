@@ -42,16 +42,17 @@ bool TimedBus::writeReport(HidHandle handle, const std::uint8_t* report,
     return ok;
 }
 
-bool TimedBus::readReport(HidHandle handle, std::uint8_t* report, std::uint32_t* bytesRead)
+bool TimedBus::readReport(HidHandle handle, std::uint8_t* report, std::uint32_t* bytesRead,
+                          std::uint32_t timeoutMs)
 {
     const Clock::time_point start = Clock::now();
     const std::uint64_t waitedBefore = modelledDelayNanos();
-    const bool ok = VirtualHidAccess::readReport(handle, report, bytesRead);
+    const bool ok = VirtualHidAccess::readReport(handle, report, bytesRead, timeoutMs);
     const auto took = Clock::now() - start;
     m_longest = std::max<std::chrono::nanoseconds>(m_longest, took);
     // The bus's account of its own waits, not the wall clock, which also counts a busy machine.
     const std::chrono::nanoseconds waited(modelledDelayNanos() - waitedBefore);
-    if (!ok && waited >= std::chrono::milliseconds(m_read_timeout_ms))
+    if (!ok && waited >= std::chrono::milliseconds(std::min(timeoutMs, m_read_timeout_ms)))
         ++m_timed_out_reads;
     return ok;
 }

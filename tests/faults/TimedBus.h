@@ -23,7 +23,8 @@ public:
 
     bool writeReport(HidHandle handle, const std::uint8_t* report,
                      std::uint32_t* bytesWritten) override;
-    bool readReport(HidHandle handle, std::uint8_t* report, std::uint32_t* bytesRead) override;
+    bool readReport(HidHandle handle, std::uint8_t* report, std::uint32_t* bytesRead,
+                    std::uint32_t timeoutMs) override;
 
 private:
     std::chrono::nanoseconds m_longest{0};

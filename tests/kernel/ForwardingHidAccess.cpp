@@ -45,10 +45,10 @@ bool ForwardingHidAccess::writeReport(HidHandle handle, const std::uint8_t* repo
 }
 
 bool ForwardingHidAccess::readReport(HidHandle handle, std::uint8_t* report,
-                                     std::uint32_t* bytesRead)
+                                     std::uint32_t* bytesRead, std::uint32_t timeoutMs)
 {
     const auto start = std::chrono::steady_clock::now();
-    const bool read = m_target.readReport(handle, report, bytesRead);
+    const bool read = m_target.readReport(handle, report, bytesRead, timeoutMs);
     if (read) {
         ++m_successful_reads;
     } else {

@@ -196,7 +196,8 @@ bool VirtualHidAccess::writeReport(HidHandle handle, const std::uint8_t* report,
     return true;
 }
 
-bool VirtualHidAccess::readReport(HidHandle handle, std::uint8_t* report, std::uint32_t* bytesRead)
+bool VirtualHidAccess::readReport(HidHandle handle, std::uint8_t* report, std::uint32_t* bytesRead,
+                                  std::uint32_t timeoutMs)
 {
     ++m_transfer_number;
     ++m_read_number;
@@ -207,7 +208,7 @@ bool VirtualHidAccess::readReport(HidHandle handle, std::uint8_t* report, std::u
         return false;
     };
     const auto timeOut = [&] {
-        waitOutReadTimeout();
+        waitOutReadTimeout(timeoutMs);
         return fail();
     };
 
@@ -239,7 +240,7 @@ bool VirtualHidAccess::readReport(HidHandle handle, std::uint8_t* report, std::u
         report[0] = 0;
         std::copy(garbage.begin(), garbage.end(), report + 1);
         *bytesRead = kReportSize;
-    } else if (!VirtualHidBus::readReport(handle, report, bytesRead)) {
+    } else if (!VirtualHidBus::readReport(handle, report, bytesRead, timeoutMs)) {
         return fail();
     }
     record(Transfer::Read, report, kReportSize, true, kReportSize, endpoint.position);

@@ -377,15 +377,28 @@ void TestDiscovery::pollingThreadAsksForPassesAndStops()
 {
     CFindDeviceThread polling;
     std::atomic<int> passes{0};
+    std::atomic<bool> passesTaken{false};
     connect(
-        &polling, &CFindDeviceThread::FindDevice_Signal, this, [&passes] { ++passes; },
+        &polling, &CFindDeviceThread::FindDevice_Signal, this,
+        [&] {
+            ++passes;
+            if (passesTaken)
+                polling.passEnded();
+        },
         Qt::DirectConnection);
     QElapsedTimer timer;
     timer.start();
     polling.start();
-    // The first request comes at once, the next one period later.
+    // The first request comes at once. Until its pass has ended, however long, no other is made.
     QTRY_VERIFY_WITH_TIMEOUT(passes.load() >= 1, 10000);
+    QTest::qWait(3 * int(CFindDeviceThread::kPollingPeriodMs));
+    QCOMPARE(passes.load(), 1);
+    // Once a pass has ended the next request comes within a period.
+    passesTaken = true;
+    timer.restart();
+    polling.passEnded();
     QTRY_VERIFY_WITH_TIMEOUT(passes.load() >= 2, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(passes.load() >= 3, 10000);
     QVERIFY(timer.elapsed() >= 450);
 
     // The thread ends within a period of the flag; the bound only tells a stop from a hang, with

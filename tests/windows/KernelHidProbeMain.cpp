@@ -61,7 +61,8 @@ int main()
 
     std::uint8_t reply[kReportSize] = {};
     const auto start = std::chrono::steady_clock::now();
-    const bool read = written && hid.readReport(controller, reply, &transferred);
+    const bool read
+        = written && hid.readReport(controller, reply, &transferred, kReportReadTimeoutMs);
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - start);
     std::printf("probe-read %d bytes %u ms %lld\n", read ? 1 : 0, unsigned(transferred),
@@ -72,7 +73,7 @@ int main()
 
     // Nothing was asked: this read has nothing to return and must give up within its bound.
     const auto idleStart = std::chrono::steady_clock::now();
-    const bool idleRead = hid.readReport(controller, reply, &transferred);
+    const bool idleRead = hid.readReport(controller, reply, &transferred, kReportReadTimeoutMs);
     const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - idleStart);
     std::printf("probe-idle-read %d ms %lld\n", idleRead ? 1 : 0,
@@ -85,11 +86,13 @@ int main()
         hid.sleepMs(kReplySettleMs);
         return sent;
     };
-    const bool waited = leaveReply() && hid.readReport(controller, reply, &transferred);
+    const bool waited
+        = leaveReply() && hid.readReport(controller, reply, &transferred, kReportReadTimeoutMs);
     std::printf("probe-unread-reply %d\n", waited ? 1 : 0);
     // ...unless the queue is emptied first.
     const bool flushed = leaveReply() && hid.flushInput(controller);
-    const bool readAfterFlush = hid.readReport(controller, reply, &transferred);
+    const bool readAfterFlush
+        = hid.readReport(controller, reply, &transferred, kReportReadTimeoutMs);
     std::printf("probe-flush %d read-after %d\n", flushed ? 1 : 0, readAfterFlush ? 1 : 0);
     hid.closeHandle(controller);
 

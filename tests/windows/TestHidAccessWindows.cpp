@@ -504,7 +504,7 @@ void testReadTakesOneWholeReport()
 
     std::vector<std::uint8_t> report(kReportSize, 0xAA);
     std::uint32_t read = 0;
-    WT_CHECK(access.readReport(pipe.client, report.data(), &read));
+    WT_CHECK(access.readReport(pipe.client, report.data(), &read, kReportReadTimeoutMs));
     WT_CHECK_EQ(read, static_cast<std::uint32_t>(kReportSize));
     WT_CHECK(report == sent);
 }
@@ -518,7 +518,7 @@ void testSilentDeviceTimesOutAndLeavesBufferAlone()
     std::uint32_t read = 0;
 
     const auto start = std::chrono::steady_clock::now();
-    WT_CHECK(!access.readReport(pipe.client, report.data(), &read));
+    WT_CHECK(!access.readReport(pipe.client, report.data(), &read, kReportReadTimeoutMs));
     const long long waited = millisecondsSince(start);
     WT_CHECK(waited >= static_cast<long long>(kReportReadTimeoutMs) - 20);
     WT_CHECK(waited < static_cast<long long>(kReportReadTimeoutMs) + 3000);
@@ -527,7 +527,7 @@ void testSilentDeviceTimesOutAndLeavesBufferAlone()
     // The cancelled read took nothing: a report that arrives afterwards goes to the next read.
     const std::vector<std::uint8_t> late = patternReport(0x77);
     WT_CHECK(pipe.deviceSends(late.data(), static_cast<DWORD>(late.size())));
-    WT_CHECK(access.readReport(pipe.client, report.data(), &read));
+    WT_CHECK(access.readReport(pipe.client, report.data(), &read, kReportReadTimeoutMs));
     WT_CHECK(report == late);
 }
 
@@ -550,7 +550,7 @@ void testFlushDropsOnlyWhatWaits()
     WT_CHECK(pipe.deviceSends(fresh.data(), static_cast<DWORD>(fresh.size())));
     std::vector<std::uint8_t> report(kReportSize, 0x5C);
     std::uint32_t read = 0;
-    WT_CHECK(access.readReport(pipe.client, report.data(), &read));
+    WT_CHECK(access.readReport(pipe.client, report.data(), &read, kReportReadTimeoutMs));
     WT_CHECK(report == fresh);
 }
 
@@ -564,7 +564,7 @@ void testShortReportIsNotTakenForAReply()
 
     std::vector<std::uint8_t> report(kReportSize, 0x5C);
     std::uint32_t read = 0;
-    WT_CHECK(!access.readReport(pipe.client, report.data(), &read));
+    WT_CHECK(!access.readReport(pipe.client, report.data(), &read, kReportReadTimeoutMs));
     WT_CHECK(std::all_of(report.begin(), report.end(), [](std::uint8_t b) { return b == 0x5C; }));
 }
 
@@ -578,7 +578,7 @@ void testOperationsOnUnopenedHandlesFail()
         WT_CHECK(!access.getAttributes(handle, &attributes));
         WT_CHECK(!access.getIndexedString(handle, 254, report.data(), 14));
         WT_CHECK(!access.writeReport(handle, report.data(), &count));
-        WT_CHECK(!access.readReport(handle, report.data(), &count));
+        WT_CHECK(!access.readReport(handle, report.data(), &count, kReportReadTimeoutMs));
         WT_CHECK(!access.flushInput(handle));
         access.closeHandle(handle);
     }

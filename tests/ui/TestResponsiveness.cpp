@@ -1,0 +1,138 @@
+#include "CFindDeviceThread.h"
+#include "VirtualHidAccess.h"
+#include "Widget.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+namespace {
+
+// A controller or a PC that makes every discovery pass slow in one way, until `fault` is cleared.
+// Its waits are real: the polling thread and the window run as they do in the program.
+class SlowBus : public VirtualHidAccess {
+public:
+    enum class Fault { None, Silent, Late, EveryOther, HangingStrings, SlowEnumeration };
+    Fault fault = Fault::None;
+
+    HidGuid getHidGuid() override
+    {
+        if (fault == Fault::SlowEnumeration)
+            wait(2 * CFindDeviceThread::kPollingPeriodMs);
+        return VirtualHidAccess::getHidGuid();
+    }
+    bool getIndexedString(HidHandle handle, std::uint32_t stringIndex, void* buffer,
+                          std::uint32_t bufferLength) override
+    {
+        if (fault == Fault::HangingStrings) {
+            wait(kDiscoveryReplyTimeoutMs);
+            return false;
+        }
+        return VirtualHidAccess::getIndexedString(handle, stringIndex, buffer, bufferLength);
+    }
+    bool readReport(HidHandle handle, std::uint8_t* report, std::uint32_t* bytesRead,
+                    std::uint32_t timeoutMs) override
+    {
+        const bool unanswered = fault == Fault::Silent || fault == Fault::Late
+                             || (fault == Fault::EveryOther && ++m_reads % 2 == 1);
+        if (!unanswered)
+            return VirtualHidAccess::readReport(handle, report, bytesRead, timeoutMs);
+        // A late reply comes just after the bound and stays queued; a lost one never comes.
+        if (fault != Fault::Late)
+            flushInput(handle);
+        wait(timeoutMs);
+        return false;
+    }
+
+private:
+    static void wait(unsigned long milliseconds)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds + 1));
+    }
+    int m_reads = 0;
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(SlowBus::Fault)
+
+// The window with its own polling thread at its own period, left running beside a controller or a
+// PC that makes every pass slow: it must go on answering, close at once, and find the controller
+// again once it answers.
+class TestResponsiveness : public QObject {
+    Q_OBJECT
+
+private slots:
+    void staysResponsive_data();
+    void staysResponsive();
+};
+
+void TestResponsiveness::staysResponsive_data()
+{
+    QTest::addColumn<SlowBus::Fault>("fault");
+    QTest::addColumn<bool>("gameMode");
+    QTest::newRow("bootloader never answers") << SlowBus::Fault::Silent << false;
+    QTest::newRow("bootloader answers after the bound") << SlowBus::Fault::Late << false;
+    QTest::newRow("bootloader answers every other request") << SlowBus::Fault::EveryOther << false;
+    QTest::newRow("string requests hang") << SlowBus::Fault::HangingStrings << true;
+    QTest::newRow("enumeration takes two periods") << SlowBus::Fault::SlowEnumeration << false;
+}
+
+void TestResponsiveness::staysResponsive()
+{
+    QFETCH(SlowBus::Fault, fault);
+    QFETCH(bool, gameMode);
+    constexpr int kRunMs = 20000;
+    g_device_version = 0;
+    SlowBus bus;
+    VirtualController& controller = bus.addController();
+    controller.setInstalledVersion(EMBEDDED_FIRMWARE_VERSION);
+    if (!gameMode)
+        controller.setMode(VirtualController::Mode::Bootloader);
+    bus.fault = fault;
+
+    Widget window(bus);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+    // The longest the event loop went without running a 10 ms timer.
+    QElapsedTimer sinceTick;
+    qint64 longestGapMs = 0;
+    QTimer ticker;
+    ticker.setInterval(10);
+    connect(&ticker, &QTimer::timeout,
+            [&] { longestGapMs = std::max(longestGapMs, sinceTick.restart()); });
+    sinceTick.start();
+    ticker.start();
+    QEventLoop run;
+    QTimer::singleShot(kRunMs, &run, &QEventLoop::quit);
+    run.exec();
+    qInfo("longest event-loop gap over %d s: %lld ms", kRunMs / 1000, longestGapMs);
+    QVERIFY2(longestGapMs < 1500, qPrintable(QStringLiteral("%1 ms").arg(longestGapMs)));
+
+    // Answering again, the controller is found up to date within a pass or two.
+    bus.fault = SlowBus::Fault::None;
+    auto* finish = window.findChild<QPushButton*>(QStringLiteral("Finish"));
+    QTRY_VERIFY_WITH_TIMEOUT(finish->isVisible(), 5000);
+
+    // Close ends the event loop with 0 at once.
+    QElapsedTimer sinceClose;
+    QTimer::singleShot(0, &window, [&] {
+        sinceClose.start();
+        window.findChild<QPushButton*>(QStringLiteral("ButtonClose"))->click();
+    });
+    const int exitCode = QApplication::exec();
+    const qint64 closeMs = sinceClose.elapsed();
+    qInfo("Close to the end of the event loop: %lld ms", closeMs);
+    QCOMPARE(exitCode, 0);
+    QVERIFY2(closeMs < 1000, qPrintable(QStringLiteral("%1 ms").arg(closeMs)));
+}
+
+QTEST_MAIN(TestResponsiveness)
+#include "TestResponsiveness.moc"
