@@ -1,6 +1,7 @@
 #include "WindowRig.h"
 
 #include <QAccessible>
+#include <QApplication>
 #include <QtTest>
 #include <private/qguiapplication_p.h>
 #include <qpa/qplatformaccessibility.h>
@@ -18,9 +19,12 @@ struct Heard {
 };
 
 std::vector<Heard> g_heard;
+// Every event of any kind, as "type on object".
+QStringList g_events;
 
 void hear(QAccessibleEvent* event)
 {
+    g_events << QStringLiteral("%1 on %2").arg(event->type()).arg(event->object()->objectName());
     QAccessibleInterface* iface = event->accessibleInterface();
     if (event->type() == QAccessible::NameChanged)
         g_heard.push_back({event->object(), event->type(), iface->text(QAccessible::Name)});
@@ -77,6 +81,8 @@ private slots:
     void statesAreRead();
     void anUpdatePressedThroughItsActionIsHeardToTheEnd();
     void aPassThatFindsTheSameIsSilent();
+    void aPassThatFindsTheSameChangesNothing_data();
+    void aPassThatFindsTheSameChangesNothing();
 };
 
 void TestAccessibility::initTestCase()
@@ -94,6 +100,7 @@ void TestAccessibility::initTestCase()
 void TestAccessibility::init()
 {
     g_heard.clear();
+    g_events.clear();
     QAccessible::installUpdateHandler(hear);
 }
 
@@ -275,6 +282,90 @@ void TestAccessibility::aPassThatFindsTheSameIsSilent()
     rig.pass();
     rig.pass();
     QCOMPARE(heard(&window, QAccessible::DescriptionChanged), QStringList({kNoController}));
+}
+
+namespace {
+
+// What a person or a screen reader can tell of the window: each widget's visibility, focus,
+// accessible name and description, and the bar's value.
+QStringList shownState(QWidget& window)
+{
+    QStringList state;
+    QList<QWidget*> widgets = window.findChildren<QWidget*>();
+    widgets.prepend(&window);
+    for (QWidget* widget : widgets)
+        state << QStringLiteral("%1 %2 %3 %4 [%5]")
+                     .arg(widget->objectName())
+                     .arg(widget->isVisible())
+                     .arg(widget->hasFocus())
+                     .arg(widget->accessibleName(), widget->accessibleDescription());
+    state << QString::number(window.findChild<QProgressBar*>()->value());
+    return state;
+}
+
+class FocusCounter : public QObject {
+public:
+    int changes = 0;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        changes += event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut;
+        return false;
+    }
+};
+
+} // namespace
+
+void TestAccessibility::aPassThatFindsTheSameChangesNothing_data()
+{
+    QTest::addColumn<int>("installed");
+    QTest::addColumn<int>("flashStopsAtPage");
+    const int none = -1, gameMode = -2, noFlash = -1, allPages = 61;
+    QTest::newRow("no controller") << none << noFlash;
+    QTest::newRow("game mode, switch not taken") << gameMode << noFlash;
+    QTest::newRow("update offered") << 0x116 << noFlash;
+    QTest::newRow("up to date") << 0x117 << noFlash;
+    QTest::newRow("finished") << 0x116 << allPages;
+    QTest::newRow("stopped short") << 0x116 << 17;
+}
+
+// Every state the window can rest in, with the keyboard focus on the first button of the order.
+void TestAccessibility::aPassThatFindsTheSameChangesNothing()
+{
+    QFETCH(int, installed);
+    QFETCH(int, flashStopsAtPage);
+    WindowRig rig;
+    Widget& window = rig.open();
+    if (installed == -2)
+        rig.bus.addForeignInterface(CONTROLLER_VID, PID_NORMAL_MODE);
+    else if (installed >= 0)
+        rig.addBootloader(static_cast<std::uint16_t>(installed))
+            .setWrongChecksumPage(flashStopsAtPage < 61 ? flashStopsAtPage : -1);
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    rig.pass();
+    if (flashStopsAtPage >= 0) {
+        rig.clickUpdateAndFlash();
+        QCOMPARE(window.updateFinished(), flashStopsAtPage == 61);
+    }
+    rig.pass();
+    QTest::keyClick(&window, Qt::Key_Tab);
+    QWidget* focused = QApplication::focusWidget();
+    QVERIFY(focused && focused != &window);
+
+    FocusCounter focus;
+    qApp->installEventFilter(&focus);
+    g_events.clear();
+    const QStringList before = shownState(window);
+    for (int pass = 0; pass < 5; ++pass)
+        rig.pass();
+    qApp->removeEventFilter(&focus);
+    qInfo("in 5 passes: %d accessibility events, %d focus changes", int(g_events.size()),
+          focus.changes);
+    QCOMPARE(g_events, QStringList());
+    QCOMPARE(focus.changes, 0);
+    QCOMPARE(QApplication::focusWidget(), focused);
+    QCOMPARE(shownState(window), before);
 }
 
 QTEST_MAIN(TestAccessibility)

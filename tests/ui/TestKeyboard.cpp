@@ -84,16 +84,19 @@ void TestKeyboard::pressingKeys_data()
     QTest::addColumn<int>("key");
     QTest::addColumn<int>("modifiers");
     QTest::addColumn<int>("threadsStarted");
-    QTest::newRow("Space on Update") << 0x116 << int(Qt::Key_Space) << 0 << 1;
-    QTest::newRow("Return on Update") << 0x116 << int(Qt::Key_Return) << 0 << 1;
+    // Key repeats that follow the press while the key is held.
+    QTest::addColumn<int>("repeats");
+    QTest::newRow("Space on Update") << 0x116 << int(Qt::Key_Space) << 0 << 1 << 0;
+    QTest::newRow("Return on Update") << 0x116 << int(Qt::Key_Return) << 0 << 1 << 0;
     QTest::newRow("keypad Enter on Update")
-        << 0x116 << int(Qt::Key_Enter) << int(Qt::KeypadModifier) << 1;
+        << 0x116 << int(Qt::Key_Enter) << int(Qt::KeypadModifier) << 1 << 0;
     QTest::newRow("Shift+Return on Update")
-        << 0x116 << int(Qt::Key_Return) << int(Qt::ShiftModifier) << 1;
+        << 0x116 << int(Qt::Key_Return) << int(Qt::ShiftModifier) << 1 << 0;
     QTest::newRow("Ctrl+Return on Update")
-        << 0x116 << int(Qt::Key_Return) << int(Qt::ControlModifier) << 0;
-    QTest::newRow("Space on the finish indicator") << 0x117 << int(Qt::Key_Space) << 0 << 0;
-    QTest::newRow("Return on the finish indicator") << 0x117 << int(Qt::Key_Return) << 0 << 0;
+        << 0x116 << int(Qt::Key_Return) << int(Qt::ControlModifier) << 0 << 0;
+    QTest::newRow("Space on the finish indicator") << 0x117 << int(Qt::Key_Space) << 0 << 0 << 0;
+    QTest::newRow("Return on the finish indicator") << 0x117 << int(Qt::Key_Return) << 0 << 0 << 0;
+    QTest::newRow("Return held on Update") << 0x116 << int(Qt::Key_Return) << 0 << 1 << 3;
 }
 
 void TestKeyboard::pressingKeys()
@@ -102,6 +105,7 @@ void TestKeyboard::pressingKeys()
     QFETCH(int, key);
     QFETCH(int, modifiers);
     QFETCH(int, threadsStarted);
+    QFETCH(int, repeats);
     WindowRig rig;
     Widget& window = openShown(rig, installedVersion);
     // A key on the window before Tab reaches no button.
@@ -109,7 +113,13 @@ void TestKeyboard::pressingKeys()
     QCOMPARE(rig.updateThreadCount(), 0);
 
     QTest::keyClick(&window, Qt::Key_Tab);
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    QWidget* button = QApplication::focusWidget();
+    QTest::keyPress(button, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    for (int i = 0; i < repeats; ++i) {
+        QKeyEvent repeat(QEvent::KeyPress, key, Qt::KeyboardModifiers(modifiers), QString(), true);
+        QApplication::sendEvent(button, &repeat);
+    }
+    QTest::keyRelease(button, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
     QCOMPARE(rig.updateThreadCount(), threadsStarted);
     rig.deliverUpdateSignals();
     QVERIFY(window.isVisible());
