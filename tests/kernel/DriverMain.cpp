@@ -6,12 +6,17 @@
 // input queue rather than take it for an answer. Prints what it saw and every report it wrote;
 // exits 0 when the window ended on Finish.
 //
-//   lumaro-kernel-driver [faults | idle | hold=MS] [unguarded]
+//   lumaro-kernel-driver [faults | idle | hold=MS | watch] [unguarded]
 //
 // With `idle` it is a copy that someone left open: the window and its polling thread, nothing
 // clicked, until it is killed. With `hold=MS` the window waits that long, polling, between finding
 // the bootloader and the click (the time a second copy gets to come up beside it). `unguarded`
 // skips the one-copy guard that the program takes, to show what a second copy did without it.
+// With `watch` the window is left to its polling thread beside a device that withholds every
+// reply: the event loop's longest gap over 20 s; then, once the VM lets the device answer, the
+// controller found up to date, the focus put on the finish indicator by Tab, and every focus change
+// and show or hide of a widget over 5 s of passes counted; last a click on Close, and the time the
+// event loop takes to end.
 // With `faults` the device is expected to fall silent in the first run and to be unplugged in the
 // second (see the gadget's options); the window must end each run, offer the update again, and
 // finish the third.
@@ -29,6 +34,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 #include <algorithm>
 #include <chrono>
@@ -68,6 +74,9 @@ bool leaveUnreadReply(Widget& window, HidAccess& hid)
     // would reopen the handle, which empties the queue too.
     std::this_thread::sleep_for(g_reply_settle);
     QCoreApplication::removePostedEvents(&window, QEvent::MetaCall);
+    // No pass will answer the request dropped here: the polling thread may ask again.
+    if (CFindDeviceThread* polling = window.findDeviceThread())
+        polling->passEnded();
     return sent;
 }
 
@@ -142,6 +151,84 @@ private:
     QPushButton* m_finish;
 };
 
+// Counts what a person or a screen reader would notice of a widget: focus moving, a widget shown
+// or hidden.
+class ChangeCounter : public QObject {
+public:
+    int focusChanges = 0;
+    int visibilityChanges = 0;
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched->isWidgetType()) {
+            focusChanges += event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut;
+            visibilityChanges += event->type() == QEvent::Show || event->type() == QEvent::Hide;
+        }
+        return false;
+    }
+};
+
+int watch(Widget& window)
+{
+    constexpr int kStartMs = 2000, kMutedMs = 20000, kSteadyMs = 5000;
+    QElapsedTimer sinceTick;
+    qint64 longestGapMs = 0;
+    QTimer ticker;
+    ticker.setInterval(10);
+    QObject::connect(&ticker, &QTimer::timeout,
+                     [&] { longestGapMs = std::max(longestGapMs, sinceTick.restart()); });
+    sinceTick.start();
+    ticker.start();
+    const auto runFor = [](int ms) {
+        QEventLoop loop;
+        QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+        loop.exec();
+    };
+    // Qt's first paint and font set-up, slow in the emulated machine, are not the passes'.
+    runFor(kStartMs);
+    const qint64 startGapMs = longestGapMs;
+    longestGapMs = 0;
+    runFor(kMutedMs);
+    std::printf("watch-muted longest-gap-ms %lld start-gap-ms %lld\n",
+                static_cast<long long>(longestGapMs), static_cast<long long>(startGapMs));
+    std::printf("watch-answer-now\n");
+
+    auto* finish = window.findChild<QPushButton*>("Finish");
+    QElapsedTimer clock;
+    clock.start();
+    while (!finish->isVisible() && clock.elapsed() < 10000)
+        runFor(20);
+    std::printf("watch-found finish %d ms %lld\n", finish->isVisible() ? 1 : 0,
+                static_cast<long long>(clock.elapsed()));
+
+    window.activateWindow();
+    const bool active = QTest::qWaitForWindowActive(&window);
+    QTest::keyClick(&window, Qt::Key_Tab);
+    const bool focused = active && QApplication::focusWidget() == finish;
+    int passes = 0;
+    QObject::connect(window.findDeviceThread(), &CFindDeviceThread::FindDevice_Signal, &window,
+                     [&passes] { ++passes; });
+    ChangeCounter changes;
+    qApp->installEventFilter(&changes);
+    longestGapMs = 0;
+    sinceTick.restart();
+    runFor(kSteadyMs);
+    qApp->removeEventFilter(&changes);
+    std::printf("watch-steady focused %d passes %d focus-changes %d visibility-changes %d "
+                "longest-gap-ms %lld\n",
+                focused ? 1 : 0, passes, changes.focusChanges, changes.visibilityChanges,
+                static_cast<long long>(longestGapMs));
+
+    QElapsedTimer sinceClose;
+    QTimer::singleShot(0, &window, [&] {
+        sinceClose.start();
+        window.findChild<QPushButton*>("ButtonClose")->click();
+    });
+    const int exitCode = QApplication::exec();
+    std::printf("watch-close rc %d ms %lld\n", exitCode,
+                static_cast<long long>(sinceClose.elapsed()));
+    return exitCode;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -177,6 +264,8 @@ int main(int argc, char** argv)
                     static_cast<long long>(QCoreApplication::applicationPid()));
         return app.exec();
     }
+    if (argc > 1 && std::strcmp(argv[1], "watch") == 0)
+        return watch(window);
 
     Driver driver(window, hid);
     auto* update = window.findChild<QPushButton*>("UpdateBtn");

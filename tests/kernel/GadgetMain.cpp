@@ -2,11 +2,12 @@
 // writes what crossed the bus and what its flash holds.
 //
 //   lumaro-usb-gadget <gadgetfs directory> <result file> [bootloader] [stays-behind]
-//                     [silent-at=RUN:REPORT] [unplug-at=RUN:REPORT]
+//                     [silent-at=RUN:REPORT] [unplug-at=RUN:REPORT] [version=HEX] [muted]
 //
 // `bootloader` starts it in its bootloader (firmware 1.16 still installed); `stays-behind` makes a
 // completed write install 1.16 again, so that every run is offered the update (for timing runs).
-// For the faults see UsbHidGadget::Faults. An unplugged device comes back on SIGUSR2.
+// `version=HEX` installs that firmware version. For the faults see UsbHidGadget::Faults; `muted`
+// withholds every reply. An unplugged or muted device comes back on SIGUSR2.
 
 #include "UsbHidGadget.h"
 #include "VirtualController.h"
@@ -63,6 +64,10 @@ int main(int argc, char** argv)
             controller.setMode(VirtualController::Mode::Bootloader);
         } else if (std::strcmp(option, "stays-behind") == 0) {
             controller.setWrittenVersion(0x0116);
+        } else if (std::strcmp(option, "muted") == 0) {
+            faults.mutedUntilComeBack = true;
+        } else if (unsigned version = 0; std::sscanf(option, "version=%x", &version) == 1) {
+            controller.setInstalledVersion(static_cast<std::uint16_t>(version));
         } else if (!parseFaultPoint(option, "silent-at=", &faults.silent)
                    && !parseFaultPoint(option, "unplug-at=", &faults.unplug)) {
             argc = 0;
@@ -71,7 +76,7 @@ int main(int argc, char** argv)
     if (argc < 3) {
         std::fprintf(stderr,
                      "usage: %s <gadgetfs directory> <result file> [bootloader] [stays-behind] "
-                     "[silent-at=RUN:REPORT] [unplug-at=RUN:REPORT]\n",
+                     "[silent-at=RUN:REPORT] [unplug-at=RUN:REPORT] [version=HEX] [muted]\n",
                      argv[0]);
         return 2;
     }

@@ -409,7 +409,8 @@ void UsbHidGadget::serveReports()
         const auto strikes = [this](const FaultPoint& point) {
             return point.run == m_run && point.report == m_reports_in_run;
         };
-        if (strikes(m_faults.silent)) {
+        if (strikes(m_faults.silent)
+            || (m_faults.mutedUntilComeBack && m_faults.comeBack && !*m_faults.comeBack)) {
             while (m_controller.takeInputReport(answer.data())) { }
         }
         if (strikes(m_faults.unplug)) {

@@ -50,6 +50,8 @@ public:
         FaultPoint unplug;
         const std::atomic<bool>* comeBack = nullptr;
         unsigned replugMs = 3000;
+        // Every reply is withheld until `comeBack` is set: a bootloader that hangs.
+        bool mutedUntilComeBack = false;
     };
 
     UsbHidGadget(VirtualController& controller, std::string gadgetDirectory);
