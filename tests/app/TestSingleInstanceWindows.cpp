@@ -65,7 +65,7 @@ void TestSingleInstance::theProgramEndsBesideSuchACopy()
     const HANDLE shut = createShutEvent();
     QVERIFY(shut);
     QProcess program;
-    program.start(QStringLiteral(LUMARO_UPDATER_PROGRAM), {});
+    program.start(QStringLiteral(LUMARO_UPDATER_PROGRAM), QStringList());
     QVERIFY2(program.waitForStarted(10000), qPrintable(program.errorString()));
     QElapsedTimer sinceStart;
     sinceStart.start();
