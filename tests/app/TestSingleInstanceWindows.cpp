@@ -45,9 +45,13 @@ void TestSingleInstance::aCopyThatShutsOthersOutStillStopsTheNext()
     const HANDLE shut = createShutEvent();
     QVERIFY(shut);
     const std::wstring name = SingleInstance::sessionName().toStdWString();
-    // What the guard meets there: the name is held, and it may not open it.
-    QVERIFY(!OpenEventW(SYNCHRONIZE, FALSE, name.c_str()));
-    QCOMPARE(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
+    // What the guard meets there: the name is held, and it may not be set from here.
+    const HANDLE probe = OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str());
+    const DWORD error = GetLastError();
+    if (probe)
+        CloseHandle(probe);
+    QVERIFY(!probe);
+    QCOMPARE(error, DWORD(ERROR_ACCESS_DENIED));
     {
         SingleInstance guard;
         QVERIFY(!guard.isFirst());
