@@ -124,7 +124,8 @@ void TestWineKernelUpdate::probeExchangedAReportAmongWinesDevices()
 void TestWineKernelUpdate::silentDeviceGaveTheWindowBackWithinTheBound()
 {
     const QString run = QStringLiteral("driver-silent-run");
-    QCOMPARE(field(run, QStringLiteral("failed-reads")), 1);
+    // A discovery pass's read may have failed before it (see lastRunExchangedEveryReport).
+    QVERIFY(field(run, QStringLiteral("failed-reads")) >= 1);
     QCOMPARE(field(run, QStringLiteral("failed-writes")), 0);
     // The read waited out its one-second bound, and not much longer: the cancelled overlapped
     // read came back at once. The margin is for a loaded emulated machine.
@@ -195,7 +196,9 @@ void TestWineKernelUpdate::lastRunExchangedEveryReport()
     QCOMPARE(FlashingModel::commandsWithReply(run), 185);
 
     // Every answer the device sent was read, once, but the one the probe flushed and the one the
-    // driver left unread before the first run; the one it never sent is the failed read. The
+    // driver left unread before the first run; the one it never sent is a failed read. Any other
+    // failed read was a discovery pass's whose answer came after its 200 ms, as it may under wine
+    // in the emulated machine: that answer was sent and emptied from the queue unread. The
     // replug cut a page's chunks short, and the device expects none after it. The probe wrote three
     // info requests and read two replies; every other write that succeeded reached the device.
     const std::vector<Report> beforeReplug(m_received.begin(),
@@ -203,8 +206,11 @@ void TestWineKernelUpdate::lastRunExchangedEveryReport()
     const int answered = FlashingModel::commandsWithReply(beforeReplug)
                        + FlashingModel::commandsWithReply(afterReplug) - 1;
     QCOMPARE(value(QStringLiteral("gadget-replies")).toInt(), answered);
-    QCOMPARE(field(QStringLiteral("driver-transfers"), QStringLiteral("reads")), answered - 4);
-    QCOMPARE(field(QStringLiteral("driver-transfers"), QStringLiteral("failed-reads")), 1);
+    const int lateDiscoveryAnswers
+        = field(QStringLiteral("driver-transfers"), QStringLiteral("failed-reads")) - 1;
+    QVERIFY(lateDiscoveryAnswers >= 0);
+    QCOMPARE(field(QStringLiteral("driver-transfers"), QStringLiteral("reads")),
+             answered - 4 - lateDiscoveryAnswers);
     QCOMPARE(field(QStringLiteral("driver-transfers"), QStringLiteral("written")),
              int(m_received.size()) - 3);
 
