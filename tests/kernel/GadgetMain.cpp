@@ -62,7 +62,7 @@ int main(int argc, char** argv)
         if (std::strcmp(option, "bootloader") == 0) {
             controller.setMode(VirtualController::Mode::Bootloader);
         } else if (std::strcmp(option, "stays-behind") == 0) {
-            controller.setWrittenVersion(0x0116);
+            controller.setWrittenVersion(EMBEDDED_FIRMWARE_VERSION - 1);
         } else if (!parseFaultPoint(option, "silent-at=", &faults.silent)
                    && !parseFaultPoint(option, "unplug-at=", &faults.unplug)) {
             argc = 0;
@@ -86,6 +86,7 @@ int main(int argc, char** argv)
     action.sa_handler = comeBack;
     sigaction(SIGUSR2, &action, nullptr);
 
+    const std::uint16_t installed = controller.reportedVersion();
     UsbHidGadget gadget(controller, argv[1]);
     gadget.setFaults(faults);
     const bool served = gadget.run(g_stop);
@@ -101,6 +102,7 @@ int main(int argc, char** argv)
     std::fprintf(out, "gadget-mode %s\n",
                  controller.mode() == VirtualController::Mode::Bootloader ? "bootloader"
                                                                           : "normal");
+    std::fprintf(out, "gadget-installed %04X\n", unsigned(installed));
     std::fprintf(out, "gadget-version %04X\n", unsigned(controller.reportedVersion()));
     std::fprintf(out, "gadget-replies %d\n", gadget.repliesDelivered());
     for (const UsbHidGadget::StringRequest& request : gadget.stringRequests()) {
