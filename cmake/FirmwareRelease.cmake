@@ -46,9 +46,9 @@ function(lumaro_firmware_release)
     endif()
 
     # M.mm in decimal digits, as the title shows it; the version word carries the same digits in
-    # hexadecimal notation (1.18 is 0x118).
-    if(NOT version MATCHES "^([0-9][0-9]?)\\.([0-9][0-9])$")
-        _lumaro_release_refuse("LUMARO_FIRMWARE_VERSION: '${version}' is not a version M.mm (a major number of one or two digits, a dot, two digits)")
+    # hexadecimal notation (1.18 is 0x118). A leading zero would name the word of a shorter one.
+    if(NOT version MATCHES "^([1-9]?[0-9])\\.([0-9][0-9])$")
+        _lumaro_release_refuse("LUMARO_FIRMWARE_VERSION: '${version}' is not a version M.mm (a major number from 0 to 99 without a leading zero, a dot, two digits)")
     endif()
     set(major ${CMAKE_MATCH_1})
     set(minor ${CMAKE_MATCH_2})
