@@ -159,7 +159,7 @@ void TestDiscovery::normalModeControllerIsSwitched()
     QVERIFY(rig.pass());
     QCOMPARE(controller.mode(), VirtualController::Mode::Bootloader);
     QCOMPARE(shownState(rig), Shown::UpdateOffered);
-    QCOMPARE(g_device_version, 0x0116u);
+    QCOMPARE(g_device_version, EMBEDDED_FIRMWARE_VERSION - 1);
 }
 
 void TestDiscovery::switchStopsAtTheFirstFailedRequest_data()

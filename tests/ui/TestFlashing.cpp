@@ -422,7 +422,8 @@ void TestFlashing::forcedRewriteCutShortIsOfferedAgain()
 
 void TestFlashing::standInImageNeverReachesHardware()
 {
-    QVERIFY(g_firmware_is_stand_in);
+    if (!g_firmware_is_stand_in)
+        QSKIP("the build embeds a vendor image; the stand-in is the demonstration build's");
     HardwareLookalike bus;
     bus.setRealSleeps(false);
     bus.setReadTimeoutMs(20);
