@@ -1,13 +1,13 @@
 # lumaro_embed_firmware(<out_var>)
 #
 # Generates the source that defines g_firmware_image and g_firmware_is_stand_in and stores its
-# path in <out_var>. With LUMARO_FIRMWARE_IMAGE set, that file is embedded after its size and its
-# page sums have been checked against the checksum table (LUMARO_SKIP_PAGE_SUM_CHECK turns the
-# latter off); without it, a stand-in is derived whose pages agree with the table.
+# path in <out_var>. With LUMARO_FIRMWARE_IMAGE set, that file is embedded (its size and page sums
+# were checked when the build was configured, cmake/FirmwareRelease.cmake); without it, a stand-in
+# is derived whose pages agree with the checksum table.
 #
-# The generator is a host program built from tools/embed-firmware and firmware/PageChecksums.cpp,
-# so there is exactly one checksum table. In a cross build it runs through
-# CMAKE_CROSSCOMPILING_EMULATOR.
+# The generator is a host program built from tools/embed-firmware and the release's generated
+# checksum table (LUMARO_GENERATED_FIRMWARE_DIR), so there is exactly one table. In a cross build
+# it runs through CMAKE_CROSSCOMPILING_EMULATOR.
 
 set(LUMARO_EMBED_FIRMWARE_DIR ${CMAKE_CURRENT_LIST_DIR}/../tools/embed-firmware)
 
@@ -18,9 +18,10 @@ function(lumaro_embed_firmware out_var)
     if(NOT TARGET lumaro-embed-firmware)
         add_executable(lumaro-embed-firmware
             ${tool_dir}/main.cpp
-            ${firmware_dir}/PageChecksums.cpp
+            ${LUMARO_GENERATED_FIRMWARE_DIR}/PageChecksums.cpp
             ${firmware_dir}/FirmwareImage.h)
-        target_include_directories(lumaro-embed-firmware PRIVATE ${firmware_dir})
+        target_include_directories(lumaro-embed-firmware PRIVATE ${firmware_dir}
+            ${LUMARO_GENERATED_FIRMWARE_DIR})
         set_target_properties(lumaro-embed-firmware PROPERTIES AUTOMOC OFF AUTOUIC OFF AUTORCC OFF)
     endif()
 
@@ -29,18 +30,9 @@ function(lumaro_embed_firmware out_var)
     set(depends lumaro-embed-firmware)
     if(LUMARO_FIRMWARE_IMAGE)
         get_filename_component(image ${LUMARO_FIRMWARE_IMAGE} ABSOLUTE)
-        if(NOT EXISTS ${image} OR IS_DIRECTORY ${image})
-            message(FATAL_ERROR "LUMARO_FIRMWARE_IMAGE: ${image} is not a file")
-        endif()
-        file(SIZE ${image} image_size)
-        if(NOT image_size EQUAL 31232)
-            message(FATAL_ERROR
-                "LUMARO_FIRMWARE_IMAGE: ${image} is ${image_size} bytes; a firmware image is exactly 31232 bytes (61 pages of 512)")
-        endif()
         list(APPEND arguments --image ${image})
         list(APPEND depends ${image})
         if(LUMARO_SKIP_PAGE_SUM_CHECK)
-            list(APPEND arguments --skip-page-sum-check)
             message(WARNING "LUMARO_SKIP_PAGE_SUM_CHECK is on: ${image} is embedded without comparing its pages with the checksum table")
         endif()
         set(comment "Embedding the firmware image ${image}")

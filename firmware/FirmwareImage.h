@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "FirmwareVersion.h"
+
 // The firmware release that this program installs, compiled in: the image, the checksum the
 // controller must report for each page once written, and the image's version.
 
@@ -12,8 +14,9 @@ constexpr std::size_t FIRMWARE_CHUNKS_PER_PAGE = FIRMWARE_PAGE_SIZE / FIRMWARE_C
 constexpr std::size_t FIRMWARE_PAGE_COUNT = 61;
 constexpr std::size_t FIRMWARE_IMAGE_SIZE = FIRMWARE_PAGE_COUNT * FIRMWARE_PAGE_SIZE;
 
-// The version word of the image as the bootloader's info reply carries it; shown as "1.17".
-constexpr std::uint32_t EMBEDDED_FIRMWARE_VERSION = 0x117;
+// The version word of the image as the bootloader's info reply carries it: M.mm as the title shows
+// it, read as hexadecimal digits. The build takes it with the image and its checksum table.
+constexpr std::uint32_t EMBEDDED_FIRMWARE_VERSION = LUMARO_FIRMWARE_VERSION_WORD;
 
 // The page that makes the firmware valid: sent first without being committed, written and
 // verified last, so that an interrupted update leaves the controller in its bootloader.

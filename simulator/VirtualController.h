@@ -15,7 +15,7 @@ class VirtualController {
 public:
     enum class Mode { Normal, Bootloader };
 
-    // Normal mode, with a valid firmware of version 0x0116 installed.
+    // Normal mode, with a valid firmware one version below the embedded one installed.
     VirtualController();
 
     Mode mode() const;
@@ -94,7 +94,7 @@ private:
     std::size_t m_switch_step = 0;
 
     std::uint16_t m_identifier = BOOTLOADER_ID;
-    std::uint16_t m_installed_version = 0x0116;
+    std::uint16_t m_installed_version = EMBEDDED_FIRMWARE_VERSION - 1;
     std::uint16_t m_written_version = EMBEDDED_FIRMWARE_VERSION;
     bool m_firmware_valid = true;
     // Pages programmed since the firmware was last invalidated.

@@ -109,7 +109,7 @@ std::unique_ptr<VirtualHidBus> VirtualHidBus::createDemoBus()
     bus->addForeignInterface(0x046D, 0xC52B);
     bus->addForeignInterface(0x046D, 0xC31C);
     bus->setLatency(1000, 4000);
-    bus->addController().setInstalledVersion(0x0116);
+    bus->addController().setInstalledVersion(EMBEDDED_FIRMWARE_VERSION - 1);
     return bus;
 }
 

@@ -1,5 +1,6 @@
 #include "Widget.h"
 
+#include "AccessibleTexts.h"
 #include "BootloaderProtocol.h"
 #include "CFindDeviceThread.h"
 #include "CUpdateThread.h"
@@ -60,7 +61,7 @@ Widget::Widget(std::unique_ptr<HidAccess> ownedHid, HidAccess* hid, QWidget* par
     connect(m_title_bar, SIGNAL(signalButtonCloseClicked()), this, SLOT(onButtonCloseClicked()));
 
     m_title_bar->setTitleIcon(QStringLiteral(":/image/res/logo.png"), QSize(42, 36));
-    m_title_bar->setTitleContent(QStringLiteral("QR5 Lumaro 1.17"), 12);
+    m_title_bar->setTitleContent(AccessibleTexts::windowName(), 12);
     m_title_bar->setTitleWidth(width());
 
     // Update or the finish indicator (they share one place) first, then the bar's buttons.

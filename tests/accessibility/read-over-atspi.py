@@ -23,10 +23,15 @@ gi.require_version("Gio", "2.0")
 from gi.repository import Gio, GLib  # noqa: E402
 import pyatspi  # noqa: E402
 
-TITLE = "QR5 Lumaro 1.17"
+# The release the build was given (M.mm), and the version one below it that the virtual
+# controller starts with.
+VERSION = os.environ["LUMARO_RELEASE_VERSION"]
+_OLDER_WORD = int(VERSION.replace(".", ""), 16) - 1
+OLDER = "%x.%02x" % (_OLDER_WORD >> 8, _OLDER_WORD & 0xFF)
+TITLE = "QR5 Lumaro " + VERSION
 NO_CONTROLLER = "No controller found. Connect the QR5 Lumaro with its USB cable."
-OFFERED = "Controller in update mode with firmware 1.16. Update to firmware 1.17 offered."
-FINISHED = "Update finished: firmware 1.17 written and verified."
+OFFERED = "Controller in update mode with firmware %s. Update to firmware %s offered." % (OLDER, VERSION)
+FINISHED = "Update finished: firmware %s written and verified." % VERSION
 DEADLINE_S = 60
 
 
@@ -235,13 +240,13 @@ def main():
         update = wait_for("the Update button", lambda: (lambda button: button if button and showing(button) else None)(
             find(session.window, pyatspi.ROLE_PUSH_BUTTON, "Update")))
         check(session.window.description == OFFERED, "offered state read as %r" % session.window.description)
-        check(update.description == "Writes firmware 1.17 to the controller.", "Update described as %r"
+        check(update.description == "Writes firmware %s to the controller." % VERSION, "Update described as %r"
               % update.description)
         session.record("Update offered")
         follow_update(session)
         finish = find(session.window, pyatspi.ROLE_PUSH_BUTTON, "Up to date")
         check(finish and showing(finish), "no finish indicator showing")
-        check(finish.description == "The controller now has firmware 1.17, written and verified.",
+        check(finish.description == "The controller now has firmware %s, written and verified." % VERSION,
               "finish indicator described as %r" % finish.description)
         session.record("Finished")
         session.close()

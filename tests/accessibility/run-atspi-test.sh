@@ -25,9 +25,10 @@ if [ "$(id -u)" -eq 0 ]; then
     chown nobody "$work"
     run="runuser -u nobody --"
 fi
-# A sanitizer run's settings reach the programs; nothing else of this environment does.
+# A sanitizer run's settings and the release under test reach the programs; nothing else of this
+# environment does.
 set --
-for name in ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS QT_XCB_GL_INTEGRATION; do
+for name in ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS QT_XCB_GL_INTEGRATION LUMARO_RELEASE_VERSION; do
     eval "value=\${$name-}"
     [ -z "$value" ] || set -- "$@" "$name=$value"
 done

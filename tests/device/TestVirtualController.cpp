@@ -257,7 +257,7 @@ void TestVirtualController::infoReply_data()
     const QByteArray zeros = QByteArray(" 00").repeated(56);
     QTest::newRow("bootloader, 1.16") << 0x006D << 0x0116 << "A5 E1 5A 1E 00 6D 01 16" + zeros;
     QTest::newRow("blank") << 0x006D << 0xFFFF << "A5 E1 5A 1E 00 6D FF FF" + zeros;
-    QTest::newRow("1.17") << 0x006D << 0x0117 << "A5 E1 5A 1E 00 6D 01 17" + zeros;
+    QTest::newRow("1.23") << 0x006D << 0x0123 << "A5 E1 5A 1E 00 6D 01 23" + zeros;
     QTest::newRow("other identifier") << 0x1234 << 0x0200 << "A5 E1 5A 1E 12 34 02 00" + zeros;
 }
 
@@ -464,11 +464,12 @@ void TestVirtualController::versionModel_data()
     QVector<int> sixteenTwice = allPagesBut16ThenSixteen();
     sixteenTwice.prepend(FIRMWARE_CLOSING_PAGE);
 
-    QTest::newRow("nothing written") << QVector<int>{} << 0x0116;
+    QTest::newRow("nothing written") << QVector<int>{} << int(EMBEDDED_FIRMWARE_VERSION - 1);
     QTest::newRow("one page") << QVector<int>{3} << 0xFFFF;
     QTest::newRow("closing page alone") << QVector<int>{16} << 0xFFFF;
-    QTest::newRow("all pages, 16 last") << allPagesBut16ThenSixteen() << 0x0117;
-    QTest::newRow("opening 16, all, 16 last") << sixteenTwice << 0x0117;
+    const int embedded = int(EMBEDDED_FIRMWARE_VERSION);
+    QTest::newRow("all pages, 16 last") << allPagesBut16ThenSixteen() << embedded;
+    QTest::newRow("opening 16, all, 16 last") << sixteenTwice << embedded;
     QTest::newRow("all pages in ascending order") << ascending << 0xFFFF;
     QTest::newRow("one page missing, 16 last") << missingOne << 0xFFFF;
     QTest::newRow("a page after the closing one") << (allPagesBut16ThenSixteen() << 5) << 0xFFFF;

@@ -73,7 +73,7 @@ void TestShortReplies::shortInfoReplyLeavesTheStoredVersion_data()
     QTest::addColumn<int>("storedVersion");
     QTest::addColumn<Bytes>("reply");
     addLengths("older version stored", 0x0116);
-    addLengths("current version stored", 0x0117);
+    addLengths("current version stored", int(EMBEDDED_FIRMWARE_VERSION));
 }
 
 void TestShortReplies::shortInfoReplyLeavesTheStoredVersion()
@@ -83,7 +83,7 @@ void TestShortReplies::shortInfoReplyLeavesTheStoredVersion()
     FaultRig& rig = *m_rig;
     // The input buffer and the controller both say the opposite of the stored version: parsing the
     // buffer, or taking a short reply as a whole one, would change the decision.
-    const std::uint16_t opposite = storedVersion == 0x0116 ? 0x0117 : 0x0116;
+    const std::uint16_t opposite = storedVersion == 0x0116 ? EMBEDDED_FIRMWARE_VERSION : 0x0116;
     rig.startClean(opposite);
     QCOMPARE(g_device_version, std::uint32_t(opposite));
     g_device_version = static_cast<std::uint32_t>(storedVersion);

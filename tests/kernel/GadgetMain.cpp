@@ -2,11 +2,11 @@
 // writes what crossed the bus and what its flash holds.
 //
 //   lumaro-usb-gadget <gadgetfs directory> <result file> [bootloader] [stays-behind]
-//                     [silent-at=RUN:REPORT] [unplug-at=RUN:REPORT] [version=HEX] [muted]
+//                     [silent-at=RUN:REPORT] [unplug-at=RUN:REPORT] [up-to-date] [muted]
 //
 // `bootloader` starts it in its bootloader (firmware 1.16 still installed); `stays-behind` makes a
 // completed write install 1.16 again, so that every run is offered the update (for timing runs).
-// `version=HEX` installs that firmware version. For the faults see UsbHidGadget::Faults; `muted`
+// `up-to-date` installs the embedded version. For the faults see UsbHidGadget::Faults; `muted`
 // withholds every reply. An unplugged or muted device comes back on SIGUSR2.
 
 #include "UsbHidGadget.h"
@@ -63,11 +63,11 @@ int main(int argc, char** argv)
         if (std::strcmp(option, "bootloader") == 0) {
             controller.setMode(VirtualController::Mode::Bootloader);
         } else if (std::strcmp(option, "stays-behind") == 0) {
-            controller.setWrittenVersion(0x0116);
+            controller.setWrittenVersion(EMBEDDED_FIRMWARE_VERSION - 1);
         } else if (std::strcmp(option, "muted") == 0) {
             faults.mutedUntilComeBack = true;
-        } else if (unsigned version = 0; std::sscanf(option, "version=%x", &version) == 1) {
-            controller.setInstalledVersion(static_cast<std::uint16_t>(version));
+        } else if (std::strcmp(option, "up-to-date") == 0) {
+            controller.setInstalledVersion(EMBEDDED_FIRMWARE_VERSION);
         } else if (!parseFaultPoint(option, "silent-at=", &faults.silent)
                    && !parseFaultPoint(option, "unplug-at=", &faults.unplug)) {
             argc = 0;
@@ -76,7 +76,7 @@ int main(int argc, char** argv)
     if (argc < 3) {
         std::fprintf(stderr,
                      "usage: %s <gadgetfs directory> <result file> [bootloader] [stays-behind] "
-                     "[silent-at=RUN:REPORT] [unplug-at=RUN:REPORT] [version=HEX] [muted]\n",
+                     "[silent-at=RUN:REPORT] [unplug-at=RUN:REPORT] [up-to-date] [muted]\n",
                      argv[0]);
         return 2;
     }
@@ -91,6 +91,7 @@ int main(int argc, char** argv)
     action.sa_handler = comeBack;
     sigaction(SIGUSR2, &action, nullptr);
 
+    const std::uint16_t installed = controller.reportedVersion();
     UsbHidGadget gadget(controller, argv[1]);
     gadget.setFaults(faults);
     const bool served = gadget.run(g_stop);
@@ -106,6 +107,7 @@ int main(int argc, char** argv)
     std::fprintf(out, "gadget-mode %s\n",
                  controller.mode() == VirtualController::Mode::Bootloader ? "bootloader"
                                                                           : "normal");
+    std::fprintf(out, "gadget-installed %04X\n", unsigned(installed));
     std::fprintf(out, "gadget-version %04X\n", unsigned(controller.reportedVersion()));
     std::fprintf(out, "gadget-replies %d\n", gadget.repliesDelivered());
     for (const UsbHidGadget::StringRequest& request : gadget.stringRequests()) {

@@ -1,5 +1,5 @@
 // The updater window left to its own polling thread on the real HID stack beside a bootloader
-// that withholds every reply, then answers at 1.17: the event loop must keep running, the
+// that withholds every reply, then answers, up to date: the event loop must keep running, the
 // controller be found once it answers, passes that find it up to date change nothing a person or
 // a screen reader would notice, and Close end the program at once.
 

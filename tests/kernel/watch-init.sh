@@ -1,5 +1,5 @@
 #!/bin/busybox sh
-# /init of the watch scenario: the gadget in its bootloader with firmware 1.17 and every reply
+# /init of the watch scenario: the gadget in its bootloader with the embedded firmware and every reply
 # withheld, and the updater window left to its polling thread beside it. The device answers again
 # once the window says it has watched long enough.
 . /vm-init.sh
@@ -10,7 +10,7 @@ vm_watchdog tail -n 8 /tmp/driver.txt /tmp/driver.err /tmp/gadget.err
 vm_load_modules
 mkdir -p /dev/gadget
 mount -t gadgetfs gadgetfs /dev/gadget || fail "mount gadgetfs"
-vm_start_gadget /tmp lumaro-usb-gadget /dev/gadget /tmp/gadget.txt bootloader version=0117 muted
+vm_start_gadget /tmp lumaro-usb-gadget /dev/gadget /tmp/gadget.txt bootloader up-to-date muted
 
 echo "lumaro-vm: updater, watched"
 lumaro-kernel-driver watch > /tmp/driver.txt 2> /tmp/driver.err &

@@ -1,3 +1,4 @@
+#include "TestSupport.h"
 #include "WindowRig.h"
 
 #include <QAccessible>
@@ -58,10 +59,12 @@ QString description(QObject* object)
 const QString kNoController
     = QStringLiteral("No controller found. Connect the QR5 Lumaro with its USB cable.");
 const QString kUpdating
-    = QStringLiteral("Updating the controller to firmware 1.17. Keep it connected.");
-const QString kFinished = QStringLiteral("Update finished: firmware 1.17 written and verified.");
-const QString kWritten
-    = QStringLiteral("The controller now has firmware 1.17, written and verified.");
+    = QStringLiteral("Updating the controller to firmware %1. Keep it connected.")
+          .arg(releaseVersion());
+const QString kFinished
+    = QStringLiteral("Update finished: firmware %1 written and verified.").arg(releaseVersion());
+const QString kWritten = QStringLiteral("The controller now has firmware %1, written and verified.")
+                             .arg(releaseVersion());
 
 } // namespace
 
@@ -115,21 +118,20 @@ void TestAccessibility::controlsAreNamed_data()
     QTest::addColumn<int>("role");
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("description");
-    QTest::newRow("window") << "Widget" << int(QAccessible::Window) << "QR5 Lumaro 1.17"
-                            << kNoController;
-    QTest::newRow("title") << "TitleContent" << int(QAccessible::StaticText) << "QR5 Lumaro 1.17"
-                           << "";
+    const QString title = "QR5 Lumaro " + releaseVersion();
+    QTest::newRow("window") << "Widget" << int(QAccessible::Window) << title << kNoController;
+    QTest::newRow("title") << "TitleContent" << int(QAccessible::StaticText) << title << "";
     QTest::newRow("minimise") << "ButtonMin" << int(QAccessible::Button) << "Minimise"
                               << "Minimises the window.";
     QTest::newRow("close") << "ButtonClose" << int(QAccessible::Button) << "Close"
                            << "Closes the updater.";
     QTest::newRow("update") << "UpdateBtn" << int(QAccessible::Button) << "Update"
-                            << "Writes firmware 1.17 to the controller.";
+                            << "Writes firmware " + releaseVersion() + " to the controller.";
     QTest::newRow("progress") << "m_update_progress" << int(QAccessible::ProgressBar)
                               << "Update progress"
                               << "Firmware pages written and verified.";
     QTest::newRow("finish") << "Finish" << int(QAccessible::Button) << "Up to date"
-                            << "The controller has firmware 1.17.";
+                            << "The controller has firmware " + releaseVersion() + ".";
 }
 
 void TestAccessibility::controlsAreNamed()
@@ -184,8 +186,8 @@ void TestAccessibility::statesAreRead_data()
     QTest::addColumn<bool>("flash");
     QTest::addColumn<QString>("window");
     QTest::addColumn<QString>("finish");
-    const QString hasLatest = QStringLiteral("The controller has firmware 1.17.");
-    const QString offered = QStringLiteral(" Update to firmware 1.17 offered.");
+    const QString hasLatest = "The controller has firmware " + releaseVersion() + ".";
+    const QString offered = " Update to firmware " + releaseVersion() + " offered.";
     const QString current = QStringLiteral(" It is up to date.");
     QTest::newRow("no controller") << -1 << false << kNoController << hasLatest;
     QTest::newRow("1.16 offered") << 0x116 << false
@@ -193,9 +195,10 @@ void TestAccessibility::statesAreRead_data()
                                   << hasLatest;
     QTest::newRow("blank offered")
         << 0xFFFF << false << "Controller in update mode with no firmware." + offered << hasLatest;
-    QTest::newRow("1.17 current") << 0x117 << false
-                                  << "Controller in update mode with firmware 1.17." + current
-                                  << hasLatest;
+    QTest::newRow("the release's own current")
+        << int(EMBEDDED_FIRMWARE_VERSION) << false
+        << "Controller in update mode with firmware " + releaseVersion() + "." + current
+        << hasLatest;
     QTest::newRow("1.2a current") << 0x12A << false
                                   << "Controller in update mode with firmware 1.2a." + current
                                   << hasLatest;
@@ -267,10 +270,9 @@ void TestAccessibility::aPassThatFindsTheSameIsSilent()
     g_heard.clear();
     VirtualController& controller = rig.addBootloader(0x116);
     rig.pass();
-    QCOMPARE(
-        heard(&window, QAccessible::DescriptionChanged),
-        QStringList(
-            {"Controller in update mode with firmware 1.16. Update to firmware 1.17 offered."}));
+    QCOMPARE(heard(&window, QAccessible::DescriptionChanged),
+             QStringList({"Controller in update mode with firmware 1.16. Update to firmware "
+                          + releaseVersion() + " offered."}));
     g_heard.clear();
     rig.pass();
     rig.pass();
@@ -323,7 +325,7 @@ void TestAccessibility::aPassThatFindsTheSameChangesNothing_data()
     QTest::newRow("no controller") << none << noFlash;
     QTest::newRow("game mode, switch not taken") << gameMode << noFlash;
     QTest::newRow("update offered") << 0x116 << noFlash;
-    QTest::newRow("up to date") << 0x117 << noFlash;
+    QTest::newRow("up to date") << int(EMBEDDED_FIRMWARE_VERSION) << noFlash;
     QTest::newRow("finished") << 0x116 << allPages;
     QTest::newRow("stopped short") << 0x116 << 17;
 }

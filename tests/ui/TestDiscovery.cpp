@@ -85,9 +85,13 @@ void TestDiscovery::bootloaderVersionDecidesWhatIsOffered_data()
     QTest::addColumn<int>("version");
     QTest::addColumn<Shown>("shown");
     QTest::newRow("blank") << 0xFFFF << Shown::UpdateOffered;
-    QTest::newRow("278") << 278 << Shown::UpdateOffered;
-    QTest::newRow("279") << 279 << Shown::Finish;
-    QTest::newRow("0x0200") << 0x0200 << Shown::Finish;
+    // Named by the version word: a build of another release shows its own gate in the row names.
+    const int embedded = int(EMBEDDED_FIRMWARE_VERSION);
+    QTest::addRow("0x%04X, one below", embedded - 1) << embedded - 1 << Shown::UpdateOffered;
+    QTest::addRow("0x%04X, the embedded", embedded) << embedded << Shown::Finish;
+    QTest::addRow("0x%04X, one above", embedded + 1) << embedded + 1 << Shown::Finish;
+    QTest::addRow("0x%04X, the next major", (embedded & 0xFF00) + 0x100)
+        << (embedded & 0xFF00) + 0x100 << Shown::Finish;
 }
 
 void TestDiscovery::bootloaderVersionDecidesWhatIsOffered()
@@ -155,7 +159,7 @@ void TestDiscovery::normalModeControllerIsSwitched()
     QVERIFY(rig.pass());
     QCOMPARE(controller.mode(), VirtualController::Mode::Bootloader);
     QCOMPARE(shownState(rig), Shown::UpdateOffered);
-    QCOMPARE(g_device_version, 0x0116u);
+    QCOMPARE(g_device_version, EMBEDDED_FIRMWARE_VERSION - 1);
 }
 
 void TestDiscovery::switchStopsAtTheFirstFailedRequest_data()
@@ -297,7 +301,7 @@ void TestDiscovery::oneHandleIsHeldPerPass()
     WindowRig rig;
     rig.bus.addForeignInterface(0x046D, 0xC077);
     rig.bus.addController();
-    rig.addBootloader(0x0117);
+    rig.addBootloader(EMBEDDED_FIRMWARE_VERSION);
     rig.open();
     // The switched controller leaves the bus, so the bootloader behind it moves to the index the
     // pass has just looked at and is found by the next pass.
@@ -324,7 +328,7 @@ void TestDiscovery::failedInfoQueryKeepsTheStoredVersion()
     rig.pass();
     QCOMPARE(g_device_version, 0x0116u);
 
-    controller.setInstalledVersion(0x0117);
+    controller.setInstalledVersion(EMBEDDED_FIRMWARE_VERSION);
     rig.bus.clearTrace();
     rig.bus.failWrite(1);
     QVERIFY(rig.pass());
@@ -350,7 +354,7 @@ void TestDiscovery::infoReplyFields_data()
     QTest::addColumn<int>("version");
     QTest::addColumn<bool>("isBootloader");
     QTest::addColumn<std::uint32_t>("storedVersion");
-    QTest::newRow("bootloader, 1.17") << 0x006D << 0x0117 << true << 279u;
+    QTest::newRow("bootloader, 1.23") << 0x006D << 0x0123 << true << 291u;
     QTest::newRow("bootloader, 1.16") << 0x006D << 0x0116 << true << 278u;
     QTest::newRow("bootloader, blank") << 0x006D << 0xFFFF << true << 0u;
     QTest::newRow("other identifier") << 0x6D00 << 0x0116 << false << 278u;

@@ -46,7 +46,7 @@ void TestKeyboard::tabOrder_data()
     QTest::addColumn<QStringList>("tabs");
     QTest::newRow("update offered")
         << 0x116 << QStringList{"UpdateBtn", "ButtonMin", "ButtonClose", "UpdateBtn"};
-    QTest::newRow("up to date") << 0x117
+    QTest::newRow("up to date") << int(EMBEDDED_FIRMWARE_VERSION)
                                 << QStringList{"Finish", "ButtonMin", "ButtonClose", "Finish"};
     QTest::newRow("no controller") << 0 << QStringList{"ButtonMin", "ButtonClose", "ButtonMin"};
 }
@@ -94,8 +94,10 @@ void TestKeyboard::pressingKeys_data()
         << 0x116 << int(Qt::Key_Return) << int(Qt::ShiftModifier) << 1 << 0;
     QTest::newRow("Ctrl+Return on Update")
         << 0x116 << int(Qt::Key_Return) << int(Qt::ControlModifier) << 0 << 0;
-    QTest::newRow("Space on the finish indicator") << 0x117 << int(Qt::Key_Space) << 0 << 0 << 0;
-    QTest::newRow("Return on the finish indicator") << 0x117 << int(Qt::Key_Return) << 0 << 0 << 0;
+    QTest::newRow("Space on the finish indicator")
+        << int(EMBEDDED_FIRMWARE_VERSION) << int(Qt::Key_Space) << 0 << 0 << 0;
+    QTest::newRow("Return on the finish indicator")
+        << int(EMBEDDED_FIRMWARE_VERSION) << int(Qt::Key_Return) << 0 << 0 << 0;
     QTest::newRow("Return held on Update") << 0x116 << int(Qt::Key_Return) << 0 << 1 << 3;
 }
 
@@ -131,9 +133,9 @@ void TestKeyboard::frameOnlyAfterAKeyAndFittedToTheButton_data()
     QTest::addColumn<QString>("button");
     QTest::addColumn<int>("tabs");
     QTest::newRow("Update") << 0x116 << "UpdateBtn" << 1;
-    QTest::newRow("finish indicator") << 0x117 << "Finish" << 1;
-    QTest::newRow("minimise") << 0x117 << "ButtonMin" << 2;
-    QTest::newRow("close") << 0x117 << "ButtonClose" << 3;
+    QTest::newRow("finish indicator") << int(EMBEDDED_FIRMWARE_VERSION) << "Finish" << 1;
+    QTest::newRow("minimise") << int(EMBEDDED_FIRMWARE_VERSION) << "ButtonMin" << 2;
+    QTest::newRow("close") << int(EMBEDDED_FIRMWARE_VERSION) << "ButtonClose" << 3;
 }
 
 void TestKeyboard::frameOnlyAfterAKeyAndFittedToTheButton()

@@ -1,4 +1,5 @@
 #include "CustomTitle.h"
+#include "TestSupport.h"
 #include "WindowRig.h"
 
 #include <QApplication>
@@ -179,7 +180,7 @@ void TestWidget::titleBarSettings()
     QCOMPARE(bar->width(), 575);
     auto* title = bar->findChild<QLabel*>("TitleContent");
     QVERIFY(title);
-    QCOMPARE(title->text(), QStringLiteral("QR5 Lumaro 1.17"));
+    QCOMPARE(title->text(), "QR5 Lumaro " + releaseVersion());
     QCOMPARE(title->font().pointSize(), 12);
     const auto labels = bar->findChildren<QLabel*>();
     const QLabel* icon = nullptr;

@@ -1,12 +1,13 @@
 // Writes the C++ source that embeds the firmware image into the updater.
 //
-//   lumaro-embed-firmware --output <file.cpp> [--image <vendor image>] [--skip-page-sum-check]
+//   lumaro-embed-firmware --output <file.cpp> [--image <vendor image>]
 //   lumaro-embed-firmware --write-stand-in <file>
 //
 // Without a vendor image it derives a stand-in: pseudo-random bytes, fixed by a seed, adjusted so
 // that every page sums to its entry of the checksum table. The virtual controller then verifies
-// it like the real release. A vendor image is checked against the same table, and the stand-in
-// is refused as one, so that it cannot reach a controller by way of a copied file.
+// it like the real release. A vendor image's page sums were checked against the same table when
+// the build was configured (cmake/FirmwareRelease.cmake); here the stand-in is refused as one, so
+// that it cannot reach a controller by way of a copied file.
 
 #include <cstdint>
 #include <cstdio>
@@ -33,14 +34,6 @@ std::uint64_t nextRandom(std::uint64_t& state)
     return z ^ (z >> 31);
 }
 
-std::uint32_t pageSum(const Image& image, std::size_t page)
-{
-    std::uint32_t sum = 0;
-    for (std::size_t i = 0; i < FIRMWARE_PAGE_SIZE; ++i)
-        sum += image[page * FIRMWARE_PAGE_SIZE + i];
-    return sum;
-}
-
 Image makeStandIn()
 {
     Image image(FIRMWARE_IMAGE_SIZE);
@@ -49,7 +42,8 @@ Image makeStandIn()
         std::uint8_t* bytes = image.data() + page * FIRMWARE_PAGE_SIZE;
         const std::uint32_t target = g_page_checksums[page];
         // Random bytes scaled down to the page's sum, then the rounding loss handed out one unit
-        // at a time to random places. Every entry is below 512 × 255, so this always ends.
+        // at a time to random places. The build refuses a table with an entry above 512 × 255, so
+        // this always ends.
         std::uint32_t raw[FIRMWARE_PAGE_SIZE];
         std::uint64_t rawSum = 0;
         for (std::uint32_t& value : raw) {
@@ -105,13 +99,6 @@ bool writeFile(const std::string& path, const std::string& contents)
     return static_cast<bool>(out);
 }
 
-std::string hex(std::uint32_t value)
-{
-    char text[16];
-    std::snprintf(text, sizeof(text), "0x%04X", value);
-    return text;
-}
-
 std::string imageSource(const Image& image, bool standIn, const std::string& origin)
 {
     std::ostringstream out;
@@ -138,37 +125,21 @@ int fail(const std::string& message)
     return 1;
 }
 
-// The reasons a vendor image cannot be embedded; empty when it can.
-std::vector<std::string> vendorImageProblems(const std::string& path, const Image& image,
-                                             bool checkPageSums)
+// Why a vendor image cannot be embedded; empty when it can.
+std::string vendorImageProblem(const std::string& path, const Image& image)
 {
     if (image.size() != FIRMWARE_IMAGE_SIZE) {
-        return {path + " is " + std::to_string(image.size())
-                + " bytes; a firmware image is exactly " + std::to_string(FIRMWARE_IMAGE_SIZE)
-                + " bytes (" + std::to_string(FIRMWARE_PAGE_COUNT) + " pages of "
-                + std::to_string(FIRMWARE_PAGE_SIZE) + ")"};
+        return path + " is " + std::to_string(image.size()) + " bytes; a firmware image is exactly "
+             + std::to_string(FIRMWARE_IMAGE_SIZE) + " bytes ("
+             + std::to_string(FIRMWARE_PAGE_COUNT) + " pages of "
+             + std::to_string(FIRMWARE_PAGE_SIZE) + ")";
     }
     if (image == makeStandIn()) {
-        return {path
-                + " is the stand-in that a build without a vendor image embeds; "
-                  "it is not firmware and must never be written to a controller"};
+        return path
+             + " is the stand-in that a build without a vendor image embeds; "
+               "it is not firmware and must never be written to a controller";
     }
-    std::vector<std::string> problems;
-    if (checkPageSums) {
-        for (std::size_t page = 0; page < FIRMWARE_PAGE_COUNT; ++page) {
-            const std::uint32_t actual = pageSum(image, page);
-            if (actual != g_page_checksums[page]) {
-                problems.push_back("page " + std::to_string(page) + " of " + path + " sums to "
-                                   + hex(actual) + ", but the checksum table expects "
-                                   + hex(g_page_checksums[page]));
-            }
-        }
-        if (!problems.empty()) {
-            problems.push_back("the image does not belong to this release's checksum table; "
-                               "configure with -DLUMARO_SKIP_PAGE_SUM_CHECK=ON to embed it anyway");
-        }
-    }
-    return problems;
+    return std::string();
 }
 
 } // namespace
@@ -178,7 +149,6 @@ int main(int argc, char** argv)
     std::string output;
     std::string imagePath;
     std::string standInPath;
-    bool checkPageSums = true;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -188,11 +158,9 @@ int main(int argc, char** argv)
             imagePath = argv[++i];
         else if (argument == "--write-stand-in" && hasValue)
             standInPath = argv[++i];
-        else if (argument == "--skip-page-sum-check")
-            checkPageSums = false;
         else
             return fail("unexpected argument '" + argument
-                        + "'; usage: --output <file.cpp> [--image <file>] [--skip-page-sum-check]"
+                        + "'; usage: --output <file.cpp> [--image <file>]"
                           " | --write-stand-in <file>");
     }
 
@@ -212,12 +180,9 @@ int main(int argc, char** argv)
         Image image;
         if (!readFile(imagePath, &image))
             return fail("cannot read the firmware image " + imagePath);
-        const std::vector<std::string> problems
-            = vendorImageProblems(imagePath, image, checkPageSums);
-        for (const std::string& problem : problems)
-            std::fprintf(stderr, "%s: %s\n", g_toolName, problem.c_str());
-        if (!problems.empty())
-            return 1;
+        const std::string problem = vendorImageProblem(imagePath, image);
+        if (!problem.empty())
+            return fail(problem);
         source = imageSource(image, false, "the vendor image " + imagePath);
     }
     if (!writeFile(output, source))
