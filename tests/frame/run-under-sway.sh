@@ -19,8 +19,22 @@ rig_need setpriv util-linux
 
 runtime=$(mktemp -d)
 sway=
+# sway 1.10 (Debian 13) was seen not to end on SIGTERM after a passing test, which then hung
+# until ctest's timeout: it gets 5 s, then SIGKILL, and says so.
 stop() {
-    [ -z "$sway" ] || kill "$sway" 2> /dev/null || true
+    if [ -n "$sway" ]; then
+        kill "$sway" 2> /dev/null || true
+        tries=0
+        while [ $tries -lt 50 ] && [ -e "/proc/$sway" ] &&
+              [ "$(cut -d' ' -f3 "/proc/$sway/stat" 2> /dev/null)" != Z ]; do
+            sleep 0.1
+            tries=$((tries + 1))
+        done
+        if [ $tries -ge 50 ]; then
+            echo "run-under-sway: sway did not end within 5 s of SIGTERM; killed" >&2
+            kill -KILL "$sway" 2> /dev/null || true
+        fi
+    fi
     wait
     rm -rf "$runtime"
 }
