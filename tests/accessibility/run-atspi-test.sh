@@ -22,7 +22,11 @@ trap 'rm -rf "$work"' EXIT
 chmod 700 "$work"
 run=""
 if [ "$(id -u)" -eq 0 ]; then
-    chown nobody "$work"
+    # nobody may not reach the checkout (a clone under /root, mode 700): the reader and the two
+    # programs run from the work folder.
+    cp "$here/read-over-atspi.py" "$updater" "$no_controller" "$work/"
+    here=$work updater=$work/$(basename "$updater") no_controller=$work/$(basename "$no_controller")
+    chown -R nobody "$work"
     run="runuser -u nobody --"
 fi
 # A sanitizer run's settings and the release under test reach the programs; nothing else of this

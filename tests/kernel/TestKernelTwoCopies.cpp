@@ -13,6 +13,18 @@ namespace {
 constexpr int g_runner_deadline_ms = 300000;
 // The bound a person waits for the second copy; it sleeps nowhere, but the VM is emulated.
 constexpr int g_second_copy_bound_ms = 5000;
+// Emulation slows with the machine's load: an unloaded VM reaches /init in a few seconds, one on
+// a busy shared machine in 20 (seen on Debian 13: the later copy took 5,040 ms after a 19.6 s
+// boot). The bound grows with the VM's own boot time beyond 10 s; a later copy that waits for
+// anything still overruns it.
+int secondCopyBoundMs(const QStringList& vmTimes)
+{
+    for (const QString& mark : vmTimes) {
+        if (mark.startsWith(QLatin1String("boot ")))
+            return qMax(g_second_copy_bound_ms, int(mark.mid(5).toDouble() * 1000 / 2));
+    }
+    return g_second_copy_bound_ms;
+}
 
 } // namespace
 
@@ -46,9 +58,11 @@ void TestKernelTwoCopies::secondCopyHandsOverWithoutADevice()
     QCOMPARE(m_results.linesStartingWith(QStringLiteral("second-open")), QStringList());
     QCOMPARE(value(QStringLiteral("second-device-opens")), QStringLiteral("0"));
     const int ms = value(QStringLiteral("second-ms")).toInt();
-    QVERIFY2(ms > 0 && ms < g_second_copy_bound_ms, qPrintable(value("second-ms")));
+    const int bound = secondCopyBoundMs(m_results.linesStartingWith(QStringLiteral("vm-time")));
+    QVERIFY2(ms > 0 && ms < bound,
+             qPrintable(QStringLiteral("%1 ms, bound %2 ms").arg(ms).arg(bound)));
     QVERIFY(m_results.contains(QStringLiteral("driver-raise-requested")));
-    qInfo("second copy: exit 0 after %d ms, no device node opened", ms);
+    qInfo("second copy: exit 0 after %d ms (bound %d ms), no device node opened", ms, bound);
 }
 
 void TestKernelTwoCopies::deviceHearsOnlyTheFirstCopy()

@@ -212,10 +212,13 @@ void TestKernelUsbUpdate::udevRuleOpensTheControllerOnly()
 {
     // udev's own evaluation of the packaged rule on the devices the kernel made: the controller's
     // hidraw node and USB device in both identities get the seat's access, and nothing else does.
-    QCOMPARE(linesStartingWith(QStringLiteral("udev")),
-             QStringList({"game-hidraw TAGS=:uaccess:", "game-usb TAGS=:uaccess:",
-                          "game-usb-interface TAGS=", "root-hub TAGS=",
-                          "bootloader-hidraw TAGS=:uaccess:", "bootloader-usb TAGS=:uaccess:"}));
+    QCOMPARE(
+        linesStartingWith(QStringLiteral("udev")),
+        QStringList({"game-hidraw TAGS=:uaccess: seat-access=yes",
+                     "game-usb TAGS=:uaccess: seat-access=yes",
+                     "game-usb-interface TAGS= seat-access=no", "root-hub TAGS= seat-access=no",
+                     "bootloader-hidraw TAGS=:uaccess: seat-access=yes",
+                     "bootloader-usb TAGS=:uaccess: seat-access=yes"}));
 }
 
 QTEST_GUILESS_MAIN(TestKernelUsbUpdate)

@@ -21,10 +21,15 @@ sed 's/^/usb-/' /tmp/probe-usb.out >> /tmp/probe.txt
 cat /tmp/probe-usb.err >> /tmp/probe.txt
 chmod 600 /dev/hidraw0
 
-# The tags the installed rule gives a device, as udev would on its arrival (no daemon runs here).
+# The tags the installed rule gives a device, as udev would on its arrival (no daemon runs here),
+# and whether the release's seat rule then queues its uaccess builtin, which gives the user at the
+# seat the node. udev 252 prints the properties flush left, 257 indented under "Properties:".
 udev_tags() {
-    tags=$(udevadm test --action=add "$2" 2>/dev/null | grep '^TAGS=')
-    echo "udev $1 ${tags:-TAGS=}" >> /tmp/udev.txt
+    udevadm test --action=add "$2" > /tmp/udev.out 2> /tmp/udev.err
+    tags=$(sed -n 's/^[[:space:]]*\(TAGS=.*\)/\1/p' /tmp/udev.out | head -n 1)
+    seat=no
+    grep -q "73-seat-late.rules:[0-9]* RUN 'uaccess'" /tmp/udev.err && seat=yes
+    echo "udev $1 ${tags:-TAGS=} seat-access=$seat" >> /tmp/udev.txt
 }
 udev_tags game-hidraw /sys/class/hidraw/hidraw0
 udev_tags game-usb /sys/bus/usb/devices/1-1

@@ -15,11 +15,16 @@ rig_dir=$here/../rig
 . "$rig_dir/rig.sh"
 . "$rig_dir/vm.sh"
 udevadm=$(command -v udevadm) || rig_missing "udevadm is missing (Debian package udev)"
+# The release's own rule that turns the uaccess tag into the seat user's access.
+seat_rule=/usr/lib/udev/rules.d/73-seat-late.rules
+[ -f "$seat_rule" ] || rig_missing "$seat_rule is missing (Debian package udev)"
 
 vm_make_root "$here/init.sh"
 vm_add_modules $vm_usb_modules
 mkdir -p "$vm_root/etc/udev/rules.d"
 cp "$rule" "$vm_root/etc/udev/rules.d/"
+mkdir -p "$vm_root/usr/lib/udev/rules.d"
+cp "$seat_rule" "$vm_root/usr/lib/udev/rules.d/"
 echo "root:x:0:0::/:/bin/sh" > "$vm_root/etc/passwd"
 echo "root:x:0:" > "$vm_root/etc/group"
 shift 3
