@@ -6,7 +6,6 @@
 #include <QColor>
 #include <QGuiApplication>
 #include <QImage>
-#include <QMetaMethod>
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
@@ -90,10 +89,6 @@ class TestBaseWindow : public QObject {
 private slots:
     void initTestCase();
 
-    void metaObjectLayout();
-    void methods_data();
-    void methods();
-
     void topLevelConstruction();
     void childConstruction();
 
@@ -116,44 +111,6 @@ void TestBaseWindow::initTestCase()
 {
     // Closing the last window must not end the test's own event loops.
     QApplication::setQuitOnLastWindowClosed(false);
-}
-
-void TestBaseWindow::metaObjectLayout()
-{
-    const QMetaObject& meta = BaseWindow::staticMetaObject;
-    QCOMPARE(meta.className(), "BaseWindow");
-    QCOMPARE(meta.superClass(), &QWidget::staticMetaObject);
-    QCOMPARE(meta.methodOffset(), QWidget::staticMetaObject.methodCount());
-    QCOMPARE(meta.methodCount() - meta.methodOffset(), 4);
-    QCOMPARE(meta.propertyCount(), QWidget::staticMetaObject.propertyCount());
-    QCOMPARE(meta.enumeratorCount(), QWidget::staticMetaObject.enumeratorCount());
-    QCOMPARE(meta.classInfoCount(), 0);
-}
-
-void TestBaseWindow::methods_data()
-{
-    QTest::addColumn<int>("index");
-    QTest::addColumn<QByteArray>("signature");
-
-    QTest::newRow("0") << 0 << QByteArray("onButtonMinClicked()");
-    QTest::newRow("1") << 1 << QByteArray("onButtonRestoreClicked()");
-    QTest::newRow("2") << 2 << QByteArray("onButtonMaxClicked()");
-    QTest::newRow("3") << 3 << QByteArray("onButtonCloseClicked()");
-}
-
-void TestBaseWindow::methods()
-{
-    QFETCH(int, index);
-    QFETCH(QByteArray, signature);
-
-    const QMetaObject& meta = BaseWindow::staticMetaObject;
-    const QMetaMethod method = meta.method(meta.methodOffset() + index);
-    QCOMPARE(method.methodSignature(), signature);
-    QCOMPARE(method.methodType(), QMetaMethod::Slot);
-    QCOMPARE(method.access(), QMetaMethod::Private);
-    QCOMPARE(method.returnType(), int(QMetaType::Void));
-    QCOMPARE(method.parameterCount(), 0);
-    QCOMPARE(meta.indexOfSlot(signature.constData()), meta.methodOffset() + index);
 }
 
 void TestBaseWindow::topLevelConstruction()

@@ -4,7 +4,6 @@
 
 #include <QApplication>
 #include <QLabel>
-#include <QMetaMethod>
 #include <QTimer>
 #include <QtTest>
 
@@ -44,10 +43,8 @@ class TestWidget : public QObject {
     Q_OBJECT
 
 private slots:
-    void metaObjectLayout();
     void formWidgets_data();
     void formWidgets();
-    void styleSheetsAreExact();
     void startUpState();
     void titleBarSettings();
     void onlyUpdateButtonIsConnectedByName();
@@ -56,36 +53,6 @@ private slots:
     void otherCloseEndsTheLoopWithoutStoppingPolling();
     void nullParentWrittenEitherWayMeansTheProgramsWindow();
 };
-
-void TestWidget::metaObjectLayout()
-{
-    const QMetaObject& meta = Widget::staticMetaObject;
-    QCOMPARE(meta.className(), "Widget");
-    QCOMPARE(meta.superClass()->className(), "BaseWindow");
-    QCOMPARE(meta.methodCount() - meta.methodOffset(), 5);
-    QCOMPARE(meta.propertyCount(), meta.superClass()->propertyCount());
-    QCOMPARE(meta.enumeratorCount(), meta.superClass()->enumeratorCount());
-    QCOMPARE(meta.classInfoCount(), 0);
-
-    const struct {
-        const char* signature;
-        QMetaMethod::Access access;
-        int returnType;
-    } expected[] = {
-        {"on_UpdateBtn_clicked()", QMetaMethod::Private, QMetaType::Void},
-        {"onButtonCloseClicked()", QMetaMethod::Public, QMetaType::Void},
-        {"_Open_Update_device()", QMetaMethod::Public, QMetaType::Bool},
-        {"_DownLoad_Firmware_Data(const unsigned char*)", QMetaMethod::Public, QMetaType::Void},
-        {"_Find_Device()", QMetaMethod::Public, QMetaType::Void},
-    };
-    for (int i = 0; i < 5; ++i) {
-        const QMetaMethod method = meta.method(meta.methodOffset() + i);
-        QCOMPARE(method.methodSignature(), QByteArray(expected[i].signature));
-        QCOMPARE(method.methodType(), QMetaMethod::Slot);
-        QCOMPARE(method.access(), expected[i].access);
-        QCOMPARE(method.returnType(), expected[i].returnType);
-    }
-}
 
 void TestWidget::formWidgets_data()
 {
@@ -111,35 +78,10 @@ void TestWidget::formWidgets()
     rig.open();
     QWidget* widget = rig.window->findChild<QWidget*>(name);
     QVERIFY(widget);
-    QCOMPARE(widget->parentWidget(), rig.window.get());
     QCOMPARE(widget->geometry(), geometry);
     QCOMPARE(widget->minimumSize(), minimum);
     QCOMPARE(widget->maximumSize(), maximum);
     QVERIFY(widget->isHidden());
-}
-
-void TestWidget::styleSheetsAreExact()
-{
-    WindowRig rig;
-    rig.open();
-    const QString update = rig.updateButton()->styleSheet();
-    const QString progress = rig.progress()->styleSheet();
-    const QString finish = rig.finish()->styleSheet();
-    QCOMPARE(update.size(), 216);
-    QCOMPARE(progress.size(), 187);
-    QCOMPARE(finish.size(), 210);
-    const QString skin
-        = QStringLiteral("QPushButton{\n\tborder-image: url(:/image/res/%1.png);\n}\n"
-                         "QPushButton:hover{\n\tborder-image: url(:/image/res/%2.png);\n}\n"
-                         "QPushButton:pressed{\n\tborder-image: url(:/image/res/%3.png);\n}");
-    QCOMPARE(update, skin.arg("Update_Normal_1", "Update_Focous_1", "Update_Press_1"));
-    QCOMPARE(finish, skin.arg("finish_normal", "finish_focous", "finish_press"));
-    const QString indent(8, QLatin1Char(' '));
-    QCOMPARE(progress,
-             QStringLiteral("QProgressBar{\n") + indent + "border: 3px solid rgb(0,153,188);\n"
-                 + indent + "text-align: center;\n" + indent + "background: rgb(255, 255, 255);\n"
-                 + "}\nQProgressBar::chunk {\n" + indent + "background: rgb(0, 105, 130);\n}");
-    QVERIFY(rig.window->styleSheet().isEmpty());
 }
 
 void TestWidget::startUpState()
@@ -147,8 +89,6 @@ void TestWidget::startUpState()
     WindowRig rig;
     rig.open();
     Widget& window = *rig.window;
-    QCOMPARE(window.objectName(), QStringLiteral("Widget"));
-    QCOMPARE(window.windowTitle(), QStringLiteral("Widget"));
     QCOMPARE(window.size(), QSize(575, 575));
     QCOMPARE(window.minimumSize(), QSize(575, 575));
     QCOMPARE(window.maximumSize(), QSize(575, 575));
