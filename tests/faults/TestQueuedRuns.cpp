@@ -1,5 +1,6 @@
 #include "FaultRig.h"
 #include "FirmwareImage.h"
+#include "FlashingOrder.h"
 
 #include <QPushButton>
 #include <QtTest>
@@ -32,11 +33,19 @@ void TestQueuedRuns::failedSecondRunDoesNotKeepFinish_data()
     QTest::addColumn<bool>("shiftHeld");
     QTest::addColumn<int>("write");
     QTest::addColumn<int>("neverAnsweredRead");
-    // The first run takes writes 1 to 681 and reads 1 to 185.
-    QTest::newRow("Shift held, WRITE_PAGE of page 3 fails") << true << 681 + 10 + 3 * 11 + 10 << 0;
-    QTest::newRow("Shift held, a chunk of page 8 fails") << true << 681 + 100 << 0;
-    QTest::newRow("Shift held, checksum request of page 60 fails") << true << 681 + 670 << 0;
-    QTest::newRow("info read lost, a chunk of page 8 fails") << false << 681 + 100 << 185 + 1;
+    // Numbers of the second run, which follows the first's writes and reads.
+    using Role = FlashingOrder::Role;
+    const auto write = [](Role role, int page, int chunk = -1) {
+        return FlashingOrder::writeCount() + FlashingOrder::writeOf(role, page, chunk).number;
+    };
+    const int infoRead = FlashingOrder::readCount() + FlashingOrder::readOf(Role::Info).number;
+    QTest::newRow("Shift held, WRITE_PAGE of page 3 fails")
+        << true << write(Role::WritePage, 3) << 0;
+    QTest::newRow("Shift held, a chunk of page 8 fails") << true << write(Role::Chunk, 8, 0) << 0;
+    QTest::newRow("Shift held, checksum request of page 60 fails")
+        << true << write(Role::Checksum, 60) << 0;
+    QTest::newRow("info read lost, a chunk of page 8 fails")
+        << false << write(Role::Chunk, 8, 0) << infoRead;
 }
 
 void TestQueuedRuns::failedSecondRunDoesNotKeepFinish()
