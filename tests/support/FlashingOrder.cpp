@@ -74,9 +74,7 @@ const std::vector<Step>& FlashingOrder::steps()
 
 int FlashingOrder::writeCount()
 {
-    const std::vector<Step>& all = steps();
-    return static_cast<int>(
-        std::count_if(all.begin(), all.end(), [](const Step& step) { return step.write; }));
+    return steps().back().writes();
 }
 
 int FlashingOrder::readCount()
@@ -101,19 +99,9 @@ const Step& FlashingOrder::readOf(Role role, int page, bool opening)
 
 std::uint8_t FlashingOrder::commandOf(Role role)
 {
-    switch (role) {
-    case Role::Info:
-        return CMD_GET_INFO;
-    case Role::SetPage:
-        return CMD_SET_PAGE;
-    case Role::WritePage:
-        return CMD_WRITE_PAGE;
-    case Role::Checksum:
-        return CMD_PAGE_CHECKSUM;
-    case Role::Chunk:
-        break;
-    }
-    return 0;
+    constexpr std::uint8_t g_codes[]
+        = {CMD_GET_INFO, CMD_SET_PAGE, 0, CMD_WRITE_PAGE, CMD_PAGE_CHECKSUM};
+    return g_codes[static_cast<int>(role)];
 }
 
 const std::vector<int>& FlashingOrder::verifiedOrder()
@@ -146,13 +134,18 @@ bool FlashingOrder::isCommand(const std::uint8_t* data, std::uint8_t command)
         && data[3] == 0xFF - command;
 }
 
+bool FlashingOrder::isInfo(const Report& report)
+{
+    return isCommand(report.data(), CMD_GET_INFO);
+}
+
 std::vector<std::size_t> FlashingOrder::runStarts(const std::vector<Report>& reports)
 {
     std::vector<std::size_t> starts;
     for (std::size_t i = 1; i < reports.size(); ++i) {
         const Report& r = reports[i];
         if (isCommand(r.data(), CMD_SET_PAGE) && r[4] == 0x00 && r[5] == 0x20
-            && r[8] == FIRMWARE_CLOSING_PAGE && isCommand(reports[i - 1].data(), CMD_GET_INFO))
+            && r[8] == FIRMWARE_CLOSING_PAGE && isInfo(reports[i - 1]))
             starts.push_back(i);
     }
     return starts;
@@ -180,30 +173,16 @@ int FlashingOrder::commandsWithReply(const std::vector<Report>& reports)
 
 QString Step::describe() const
 {
-    QString what;
-    switch (role) {
-    case Role::Info:
-        what = QStringLiteral("info");
-        break;
-    case Role::SetPage:
-        what = QStringLiteral("SET_PAGE");
-        break;
-    case Role::Chunk:
-        what = QStringLiteral("chunk %1").arg(chunk);
-        break;
-    case Role::WritePage:
-        what = QStringLiteral("WRITE_PAGE");
-        break;
-    case Role::Checksum:
-        what = QStringLiteral("CHECKSUM");
-        break;
-    }
+    const char* const names[] = {"info", "SET_PAGE", "chunk", "WRITE_PAGE", "CHECKSUM"};
+    QString what = QLatin1String(names[static_cast<int>(role)]);
+    if (chunk >= 0)
+        what += QStringLiteral(" %1").arg(chunk);
     if (page >= 0)
         what += QStringLiteral(" page %1%2")
                     .arg(page)
-                    .arg(opening ? QStringLiteral(" (opening)") : QString());
+                    .arg(QLatin1String(opening ? " (opening)" : ""));
     return QStringLiteral("%1 %2 (transfer %3): %4")
-        .arg(write ? QStringLiteral("write") : QStringLiteral("read"))
+        .arg(QLatin1String(write ? "write" : "read"))
         .arg(number)
         .arg(transfer)
         .arg(what);

@@ -62,6 +62,7 @@ public:
 
     // Readers of the reports a device received. `data` is the 64 data bytes, behind the report ID.
     static bool isCommand(const std::uint8_t* data, std::uint8_t command);
+    static bool isInfo(const Report& report);
     // Where runs start: page 16 selected right after an info request (the run's own). Page 16's
     // closing write selects it too, but after the checksum of page 60.
     static std::vector<std::size_t> runStarts(const std::vector<Report>& reports);

@@ -21,29 +21,26 @@ FlashingReports::Report FlashingReports::current() const
     return report;
 }
 
-// Written here from the report layouts rather than with the window's own composing functions,
-// so that a fault in those shows as a difference.
+// Written from the report layouts rather than with the window's own composing functions, so that
+// a fault in those shows as a difference.
 void FlashingReports::compose(const FlashingOrder::Step& step)
 {
+    const std::uint32_t address = firmwarePageAddress(static_cast<std::uint32_t>(step.page));
     if (step.role == Role::Chunk) {
-        std::copy_n(g_firmware_image + firmwarePageAddress(step.page)
-                        + step.chunk * FIRMWARE_CHUNK_SIZE,
+        std::copy_n(g_firmware_image + address + step.chunk * FIRMWARE_CHUNK_SIZE,
                     FIRMWARE_CHUNK_SIZE, m_buffer.begin() + 1);
         return;
     }
     const std::uint8_t code = FlashingOrder::commandOf(step.role);
-    m_buffer[0] = 0;
-    m_buffer[1] = COMMAND_LEAD_BYTE;
-    m_buffer[2] = code;
-    m_buffer[3] = COMMAND_GUARD_BYTE;
-    m_buffer[4] = static_cast<std::uint8_t>(0xFF - code);
-    if (step.role != Role::SetPage && step.role != Role::Checksum)
-        return;
-    const std::uint32_t address = firmwarePageAddress(step.page);
-    for (int i = 0; i < 4; ++i)
-        m_buffer[5 + i] = static_cast<std::uint8_t>(address >> (8 * i));
-    m_buffer[9]
-        = step.role == Role::SetPage ? static_cast<std::uint8_t>(step.page) : PAGE_CHECKSUM_FLAG;
+    const std::uint8_t header[]
+        = {0, COMMAND_LEAD_BYTE, code, COMMAND_GUARD_BYTE, static_cast<std::uint8_t>(0xFF - code)};
+    std::copy(std::begin(header), std::end(header), m_buffer.begin());
+    if (step.role == Role::SetPage || step.role == Role::Checksum) {
+        for (int i = 0; i < 4; ++i)
+            m_buffer[5 + i] = static_cast<std::uint8_t>(address >> (8 * i));
+        m_buffer[9] = step.role == Role::SetPage ? static_cast<std::uint8_t>(step.page)
+                                                 : PAGE_CHECKSUM_FLAG;
+    }
 }
 
 void FlashingReports::info()
