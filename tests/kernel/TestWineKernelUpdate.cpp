@@ -6,7 +6,6 @@
 // exchanges one report. The device then falls silent for one command in the window's first run
 // and is unplugged in the middle of a page in its second; the third must complete.
 
-#include "BootloaderProtocol.h"
 #include "FlashingReports.h"
 #include "KernelRunResults.h"
 
@@ -20,23 +19,12 @@ namespace {
 using Report = FlashingOrder::Report;
 using Role = FlashingOrder::Role;
 
-// A write's place in its run as the gadget counts it: from page 16's selection, which follows the
-// run's own info request.
-std::size_t reportInRun(const FlashingOrder::Step& write)
-{
-    return static_cast<std::size_t>(write.number - FlashingOrder::writeOf(Role::Info).number);
-}
-
-bool isInfo(const Report& report)
-{
-    return FlashingOrder::isCommand(report.data(), CMD_GET_INFO);
-}
-
 constexpr int g_runner_deadline_ms = 290000;
 // Run 1 loses the reply to page 5's CMD_WRITE_PAGE; run 2 loses the device after page 5's fifth
-// chunk, so the window's write of the sixth fails.
-const std::size_t g_silent_report = reportInRun(FlashingOrder::writeOf(Role::WritePage, 5));
-const std::size_t g_unplug_report = reportInRun(FlashingOrder::writeOf(Role::Chunk, 5, 4));
+// chunk, so the window's write of the sixth fails. The gadget counts a run's reports from page
+// 16's selection, the write after the run's own info request.
+const std::size_t g_silent_report = FlashingOrder::writeOf(Role::WritePage, 5).number - 1;
+const std::size_t g_unplug_report = FlashingOrder::writeOf(Role::Chunk, 5, 4).number - 1;
 constexpr int g_runs = 3;
 
 } // namespace
@@ -162,7 +150,7 @@ void TestWineKernelUpdate::unpluggedDeviceEndedTheRunUntilItCameBack()
     QCOMPARE(int(m_run_starts.size()), g_runs);
     const std::size_t replugAt = m_received.size() - m_results.receivedReports(2).size();
     QCOMPARE(replugAt, m_run_starts[1] + g_unplug_report);
-    QVERIFY(isInfo(m_received[replugAt]));
+    QVERIFY(FlashingOrder::isInfo(m_received[replugAt]));
     QVERIFY(m_run_starts[2] > replugAt);
 }
 
@@ -172,7 +160,7 @@ void TestWineKernelUpdate::reportsFollowTheFlashingOrder()
     // Discovery passes between the runs ask for the version; count them from what arrived.
     const auto infosFrom = [this](std::size_t at) {
         std::size_t count = 0;
-        while (at + count < m_received.size() && isInfo(m_received[at + count]))
+        while (at + count < m_received.size() && FlashingOrder::isInfo(m_received[at + count]))
             ++count;
         return count;
     };
@@ -207,7 +195,7 @@ void TestWineKernelUpdate::lastRunExchangedEveryReport()
         m_received.begin() + std::ptrdiff_t(first),
         m_received.begin() + std::ptrdiff_t(m_run_starts.back() + FlashingOrder::runReports()));
     QCOMPARE(int(run.size()), FlashingOrder::writeCount());
-    QVERIFY(isInfo(run.front()));
+    QVERIFY(FlashingOrder::isInfo(run.front()));
     QCOMPARE(FlashingOrder::commandsWithReply(run), FlashingOrder::readCount());
 
     // Every answer the device sent was read, once, but the one the probe flushed and the one the
