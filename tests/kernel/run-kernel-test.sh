@@ -11,7 +11,7 @@ work=$1
 plugin=$2
 rule=$3
 here=$(cd "$(dirname "$0")" && pwd)
-rig_dir=$here/../rig
+rig_dir=$here/../support
 . "$rig_dir/rig.sh"
 . "$rig_dir/vm.sh"
 udevadm=$(command -v udevadm) || rig_missing "udevadm is missing (Debian package udev)"

@@ -11,7 +11,7 @@ set -eu
 work=$1
 plugin=$2
 here=$(cd "$(dirname "$0")" && pwd)
-rig_dir=$here/../rig
+rig_dir=$here/../support
 . "$rig_dir/rig.sh"
 . "$rig_dir/vm.sh"
 rig_need strace strace

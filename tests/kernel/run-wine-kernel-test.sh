@@ -18,7 +18,7 @@ gadget=$3
 gadget_options=$4
 shift 4
 here=$(cd "$(dirname "$0")" && pwd)
-rig_dir=$here/../rig
+rig_dir=$here/../support
 . "$rig_dir/rig.sh"
 . "$rig_dir/vm.sh"
 vm_make_root "$here/wine-init.sh"

@@ -2,14 +2,14 @@
 # Runs read-over-atspi.py in a session bus of its own, as an ordinary user: a program under root
 # is not what a screen reader meets on a desktop.
 #
-#   run-atspi-test.sh UPDATER NO_CONTROLLER_PROGRAM TREE_FILE
+#   ScreenReaderAtspi.sh UPDATER NO_CONTROLLER_PROGRAM TREE_FILE
 #
 # Skips (77) when a tool is missing, naming its package; under ./check that fails.
 set -u
 PATH=$PATH:/usr/sbin:/sbin
 updater=$1 no_controller=$2 tree=$3
 
-rig_dir=$(cd "$(dirname "$0")/../rig" && pwd)
+rig_dir=$(cd "$(dirname "$0")/../support" && pwd)
 . "$rig_dir/rig.sh"
 rig_need Xvfb xvfb
 rig_need dbus-run-session dbus-bin

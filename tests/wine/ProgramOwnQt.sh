@@ -8,14 +8,14 @@
 # the plugin must not have been loaded (it leaves a marker when it is), and Qt must refuse no
 # option.
 #
-#   own-qt.sh CASE PROGRAM.exe PLUGIN.dll WORK_DIR -- DRIVER_ARGUMENTS...
+#   ProgramOwnQt.sh CASE PROGRAM.exe PLUGIN.dll WORK_DIR -- DRIVER_ARGUMENTS...
 #
 # CASE: foreign     the setting above;
 #       options     the same, with Qt's own -platform windows -style fusion on the command line;
 #       unreadable  the foreign plugin folder cannot be read (a link to itself);
 #       garbage     qt.conf is binary garbage around the dpiawareness line.
 set -uo pipefail
-[[ $# -ge 5 && $5 == -- ]] || { echo "usage: own-qt.sh CASE PROGRAM.exe PLUGIN.dll WORK_DIR -- DRIVER_ARGUMENTS..." >&2; exit 2; }
+[[ $# -ge 5 && $5 == -- ]] || { echo "usage: ProgramOwnQt.sh CASE PROGRAM.exe PLUGIN.dll WORK_DIR -- DRIVER_ARGUMENTS..." >&2; exit 2; }
 case_name=$1 program=$2 plugin=$3 work=$4
 shift 5
 
@@ -41,7 +41,7 @@ export WINEQT_PLUGIN_PATH=$foreign WINEQT_QPA_PLATFORM_PLUGIN_PATH=$foreign/plat
 # The file trace and Qt's own warnings go to the program's output, which the driver keeps.
 export WINEDEBUG=+file WINEQT_FORCE_STDERR_LOGGING=1
 shots=$work/shots
-bash "$(dirname "$0")/../display/drive-updater.sh" --shots "$shots" "$@" \
+bash "$(dirname "$0")/../display/ProgramOnDisplay.sh" --shots "$shots" "$@" \
     -- wine "$work/lumaro-updater.exe" "${arguments[@]}" || exit 1
 
 status=0

@@ -2,9 +2,9 @@
 # Turns the stand-in image in FILE into one that the build takes for a vendor's: one byte moved to
 # its neighbour within a page, so that every page still sums to its table entry while the image is
 # no longer the stand-in.
-#   tests/app/vendor-like-image.sh FILE
+#   tests/support/vendor-like-image.sh FILE
 set -euo pipefail
-[[ $# -eq 1 ]] || { echo "usage: tests/app/vendor-like-image.sh FILE" >&2; exit 2; }
+[[ $# -eq 1 ]] || { echo "usage: tests/support/vendor-like-image.sh FILE" >&2; exit 2; }
 perl -e '
     local $/; open my $f, "+<:raw", $ARGV[0] or die "$ARGV[0]: $!\n"; my $d = <$f>;
     for my $i (0 .. length($d) - 2) {

@@ -4,7 +4,7 @@
 # through the title bar. Each state's screenshot is kept in the shots folder; on a failure the
 # last one is kept as last.png.
 #
-#   drive-updater.sh --expect update|no-controller|window [--scale PERCENT] [--keys] --shots DIR
+#   ProgramOnDisplay.sh --expect update|no-controller|window [--scale PERCENT] [--keys] --shots DIR
 #                    --pictures DIR -- COMMAND...
 #
 # window:        the window must appear.
@@ -36,9 +36,9 @@ while [[ $# -gt 0 ]]; do
 done
 [[ $expect =~ ^(update|no-controller|window)$ ]] && [[ -n $shots && -d $pictures && $# -gt 0 ]] \
     && [[ $scale =~ ^[1-9][0-9]*$ ]] \
-    || { echo "usage: drive-updater.sh --expect update|no-controller|window [--scale PERCENT] [--keys] --shots DIR --pictures DIR -- COMMAND..." >&2; exit 2; }
+    || { echo "usage: ProgramOnDisplay.sh --expect update|no-controller|window [--scale PERCENT] [--keys] --shots DIR --pictures DIR -- COMMAND..." >&2; exit 2; }
 
-rig_dir=$(cd "$(dirname "$0")/../rig" && pwd)
+rig_dir=$(cd "$(dirname "$0")/../support" && pwd)
 . "$rig_dir/rig.sh"
 rig_need xdotool xdotool
 rig_need xwd x11-apps

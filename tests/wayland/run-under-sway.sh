@@ -9,7 +9,7 @@
 # Skips (77) when sway or Qt's Wayland platform plugin is missing; under ./check that fails.
 set -eu
 
-rig_dir=$(cd "$(dirname "$0")/../rig" && pwd)
+rig_dir=$(cd "$(dirname "$0")/../support" && pwd)
 . "$rig_dir/rig.sh"
 rig_need sway sway
 rig_need swaymsg sway

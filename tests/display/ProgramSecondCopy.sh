@@ -5,7 +5,7 @@
 # it holds the input focus. There is no window manager, so a window that is shown gets neither
 # by itself, and the X server's own stacking order is what "in front" means.
 #
-#   second-copy.sh [--cover COMMAND] [--no-focus] --shots DIR -- COMMAND...
+#   ProgramSecondCopy.sh [--cover COMMAND] [--no-focus] --shots DIR -- COMMAND...
 #
 # Each case starts the program, then the second copy:
 #   starting  at once, while the first has no window yet (whichever claims first stays);
@@ -28,9 +28,9 @@ while [[ $# -gt 0 ]]; do
         *) echo "second-copy: unknown argument $1" >&2; exit 2 ;;
     esac
 done
-[[ -n $shots && $# -gt 0 ]] || { echo "usage: second-copy.sh [--cover COMMAND] [--no-focus] --shots DIR -- COMMAND..." >&2; exit 2; }
+[[ -n $shots && $# -gt 0 ]] || { echo "usage: ProgramSecondCopy.sh [--cover COMMAND] [--no-focus] --shots DIR -- COMMAND..." >&2; exit 2; }
 
-rig_dir=$(cd "$(dirname "$0")/../rig" && pwd)
+rig_dir=$(cd "$(dirname "$0")/../support" && pwd)
 . "$rig_dir/rig.sh"
 rig_need xdotool xdotool
 rig_need xwininfo x11-utils

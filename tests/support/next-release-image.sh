@@ -2,9 +2,9 @@
 # Makes the image and checksum table of a vendor-like next firmware from a vendor-like image: one
 # byte raised in every page from page 3 on, so that the first three pages keep their sums and the
 # rest differ, and a table that lists what the pages now sum to, the way a vendor's would.
-#   tests/app/next-release-image.sh IMAGE OUT-IMAGE OUT-TABLE
+#   tests/support/next-release-image.sh IMAGE OUT-IMAGE OUT-TABLE
 set -euo pipefail
-[[ $# -eq 3 ]] || { echo "usage: tests/app/next-release-image.sh IMAGE OUT-IMAGE OUT-TABLE" >&2; exit 2; }
+[[ $# -eq 3 ]] || { echo "usage: tests/support/next-release-image.sh IMAGE OUT-IMAGE OUT-TABLE" >&2; exit 2; }
 perl -e '
     my ($in, $out, $table) = @ARGV;
     local $/; open my $f, "<:raw", $in or die "$in: $!\n"; my $d = <$f>; close $f;
