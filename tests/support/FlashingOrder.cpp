@@ -15,34 +15,30 @@ using Step = FlashingOrder::Step;
 std::vector<Step> buildSteps()
 {
     std::vector<Step> steps;
-    int writes = 0;
-    int reads = 0;
-    const auto write = [&](Role role, int page, int chunk, bool opening) {
+    int counts[2] = {};
+    const auto add = [&](bool write, Role role, int page, int chunk, bool opening) {
+        const int number = ++counts[write ? 1 : 0];
         steps.push_back(
-            {true, static_cast<int>(steps.size()) + 1, ++writes, role, page, chunk, opening});
+            {write, static_cast<int>(steps.size()) + 1, number, role, page, chunk, opening});
     };
-    const auto read = [&](Role role, int page, bool opening) {
-        steps.push_back(
-            {false, static_cast<int>(steps.size()) + 1, ++reads, role, page, -1, opening});
+    // A command and the read of its reply.
+    const auto exchange = [&](Role role, int page, bool opening = false) {
+        add(true, role, page, -1, opening);
+        add(false, role, page, -1, opening);
     };
     const auto chunks = [&](int page, bool opening) {
         for (int chunk = 0; chunk < static_cast<int>(FIRMWARE_CHUNKS_PER_PAGE); ++chunk)
-            write(Role::Chunk, page, chunk, opening);
+            add(true, Role::Chunk, page, chunk, opening);
     };
     const auto page = [&](int page) {
-        write(Role::SetPage, page, -1, false);
-        read(Role::SetPage, page, false);
+        exchange(Role::SetPage, page);
         chunks(page, false);
-        write(Role::WritePage, page, -1, false);
-        read(Role::WritePage, page, false);
-        write(Role::Checksum, page, -1, false);
-        read(Role::Checksum, page, false);
+        exchange(Role::WritePage, page);
+        exchange(Role::Checksum, page);
     };
 
-    write(Role::Info, -1, -1, false);
-    read(Role::Info, -1, false);
-    write(Role::SetPage, FIRMWARE_CLOSING_PAGE, -1, true);
-    read(Role::SetPage, FIRMWARE_CLOSING_PAGE, true);
+    exchange(Role::Info, -1);
+    exchange(Role::SetPage, FIRMWARE_CLOSING_PAGE, true);
     chunks(FIRMWARE_CLOSING_PAGE, true);
     for (int p = 0; p < static_cast<int>(FIRMWARE_PAGE_COUNT); ++p) {
         if (p != FIRMWARE_CLOSING_PAGE)

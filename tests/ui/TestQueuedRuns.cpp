@@ -33,19 +33,17 @@ void TestQueuedRuns::failedSecondRunDoesNotKeepFinish_data()
     QTest::addColumn<bool>("shiftHeld");
     QTest::addColumn<int>("write");
     QTest::addColumn<int>("neverAnsweredRead");
-    // Numbers of the second run, which follows the first's writes and reads.
+    // The second run's writes and reads come after the first's.
     using Role = FlashingOrder::Role;
-    const auto write = [](Role role, int page, int chunk = -1) {
-        return FlashingOrder::writeCount() + FlashingOrder::writeOf(role, page, chunk).number;
-    };
-    const int infoRead = FlashingOrder::readCount() + FlashingOrder::readOf(Role::Info).number;
+    const int first = FlashingOrder::writeCount();
+    const int page8 = first + FlashingOrder::writeOf(Role::Chunk, 8, 0).number;
     QTest::newRow("Shift held, WRITE_PAGE of page 3 fails")
-        << true << write(Role::WritePage, 3) << 0;
-    QTest::newRow("Shift held, a chunk of page 8 fails") << true << write(Role::Chunk, 8, 0) << 0;
+        << true << first + FlashingOrder::writeOf(Role::WritePage, 3).number << 0;
+    QTest::newRow("Shift held, a chunk of page 8 fails") << true << page8 << 0;
     QTest::newRow("Shift held, checksum request of page 60 fails")
-        << true << write(Role::Checksum, 60) << 0;
+        << true << first + FlashingOrder::writeOf(Role::Checksum, 60).number << 0;
     QTest::newRow("info read lost, a chunk of page 8 fails")
-        << false << write(Role::Chunk, 8, 0) << infoRead;
+        << false << page8 << FlashingOrder::readCount() + FlashingOrder::readOf(Role::Info).number;
 }
 
 void TestQueuedRuns::failedSecondRunDoesNotKeepFinish()
