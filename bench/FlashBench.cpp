@@ -6,6 +6,7 @@
 #include "BenchClock.h"
 #include "BenchWindow.h"
 #include "FirmwareImage.h"
+#include "FlashingOrder.h"
 #include "LeanHidBus.h"
 #include "VirtualHidAccess.h"
 #include "Widget.h"
@@ -23,7 +24,7 @@ namespace {
 // A controller one version behind, which a finished write leaves one version behind again, so
 // that every run passes the version gate and writes all pages.
 constexpr std::uint16_t g_olderVersion = 0x0116;
-constexpr int g_reportsPerUpdate = 681 + 185;
+const int g_reportsPerUpdate = FlashingOrder::writeCount() + FlashingOrder::readCount();
 // The page program time of the latency model: a 512-byte page of a small microcontroller's flash
 // takes a few milliseconds.
 constexpr std::uint32_t g_reportMicros = 1000;
@@ -55,7 +56,8 @@ bool flashOnce(Widget& window, VirtualController& controller)
     window._DownLoad_Firmware_Data(g_firmware_image);
     const int pages = controller.programmedPageCount() - pagesBefore;
     const int progress = progressOf(window)->value();
-    if (pages == int(FIRMWARE_PAGE_COUNT) && progress == 62 && window.updateFinished())
+    if (pages == int(FIRMWARE_PAGE_COUNT) && progress == FlashingOrder::kProgressEnd
+        && window.updateFinished())
         return true;
     std::fprintf(stderr, "lumaro-bench-flash: %d pages programmed, progress %d, finished %d\n",
                  pages, progress, int(window.updateFinished()));

@@ -1,7 +1,6 @@
 #include "KernelRunResults.h"
 
 #include "FirmwareImage.h"
-#include "TestSupport.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -68,14 +67,14 @@ QList<QByteArray> KernelRunResults::hexLines(const QString& tag) const
     return payloads;
 }
 
-std::vector<FlashingModel::Report> KernelRunResults::receivedReports(int attach) const
+std::vector<FlashingOrder::Report> KernelRunResults::receivedReports(int attach) const
 {
-    std::vector<FlashingModel::Report> reports;
+    std::vector<FlashingOrder::Report> reports;
     for (const QString& line : linesStartingWith(QStringLiteral("report"))) {
         if (line.section(QLatin1Char(' '), 0, 0).toInt() < attach)
             continue;
         const QByteArray bytes = QByteArray::fromHex(line.section(QLatin1Char(' '), -1).toLatin1());
-        FlashingModel::Report report{};
+        FlashingOrder::Report report{};
         std::copy_n(bytes.begin(), std::min<int>(bytes.size(), 64), report.begin());
         reports.push_back(report);
     }
@@ -106,25 +105,6 @@ QString KernelRunResults::flashDifference() const
                                FIRMWARE_PAGE_SIZE);
         if (written != image)
             return QStringLiteral("page %1 differs").arg(page);
-    }
-    return QString();
-}
-
-QString reportDifference(const std::vector<FlashingModel::Report>& expected,
-                         const std::vector<FlashingModel::Report>& received)
-{
-    if (expected.size() != received.size())
-        return QStringLiteral("%1 reports expected, %2 received")
-            .arg(expected.size())
-            .arg(received.size());
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        if (expected[i] != received[i]) {
-            return QStringLiteral("report %1 of %2 differs:\n expected %3\n received %4")
-                .arg(i)
-                .arg(received.size())
-                .arg(QString::fromLatin1(hexBytes(expected[i].data(), 64)),
-                     QString::fromLatin1(hexBytes(received[i].data(), 64)));
-        }
     }
     return QString();
 }

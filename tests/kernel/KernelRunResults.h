@@ -7,7 +7,7 @@
 
 #include <vector>
 
-#include "FlashingModel.h"
+#include "FlashingOrder.h"
 
 // What a kernel test's virtual machine reported: its runner script is started, and the lines the
 // VM wrote on its result port are read back, one "tag value..." per line.
@@ -27,7 +27,7 @@ public:
 
     // The device's received reports ("report <attach> <microseconds> <hex>"), from attach
     // `attach` on (1 is the first).
-    std::vector<FlashingModel::Report> receivedReports(int attach = 1) const;
+    std::vector<FlashingOrder::Report> receivedReports(int attach = 1) const;
     // Microseconds at which each of those arrived.
     std::vector<qint64> receivedMicros(int attach = 1) const;
 
@@ -38,7 +38,3 @@ public:
 private:
     QStringList m_lines;
 };
-
-// Empty when `received` is `expected`; otherwise the first report that differs, in hex.
-QString reportDifference(const std::vector<FlashingModel::Report>& expected,
-                         const std::vector<FlashingModel::Report>& received);

@@ -5,7 +5,7 @@
 // the device's flash; this test checks them against the image and the flashing order.
 
 #include "FirmwareImage.h"
-#include "FlashingModel.h"
+#include "FlashingReports.h"
 #include "HidAccessLinux.h"
 #include "KernelRunResults.h"
 #include "TestSupport.h"
@@ -16,7 +16,7 @@
 
 namespace {
 
-using Report = FlashingModel::Report;
+using Report = FlashingOrder::Report;
 
 constexpr int g_runner_deadline_ms = 200000;
 
@@ -123,13 +123,14 @@ void TestKernelUsbUpdate::reportsFollowTheFlashingOrder()
     // Discovery passes ask for the version before the click and, from the polling thread's queued
     // signals, after the flash; the flashing itself opens with one more. Count those ahead of the
     // first CMD_SET_PAGE.
-    const std::vector<std::size_t> runStarts = FlashingModel::runStarts(received);
+    const std::vector<std::size_t> runStarts = FlashingOrder::runStarts(received);
     QCOMPARE(int(runStarts.size()), 1);
     const std::size_t leadingInfos = runStarts.front();
     QVERIFY2(leadingInfos >= 3,
              "a discovery pass's info request, the one left unanswered and the flashing's own");
-    QVERIFY(received.size() >= leadingInfos + FlashingModel::kRunReports);
-    const std::size_t trailingInfos = received.size() - leadingInfos - FlashingModel::kRunReports;
+    const std::size_t runReports = FlashingOrder::runReports();
+    QVERIFY(received.size() >= leadingInfos + runReports);
+    const std::size_t trailingInfos = received.size() - leadingInfos - runReports;
 
     // The output buffer as the window keeps it: zeros, then the text of the switch's last string
     // descriptor (behind its two-byte header) at its start.
@@ -137,18 +138,18 @@ void TestKernelUsbUpdate::reportsFollowTheFlashingOrder()
     QCOMPARE(strings.size(), 1);
     const QByteArray switchData = QByteArray::fromHex(strings[0].section(' ', -1).toLatin1());
     QVERIFY(switchData.size() > 2);
-    FlashingModel model(std::vector<std::uint8_t>(switchData.begin() + 2, switchData.end()));
+    FlashingReports model(std::vector<std::uint8_t>(switchData.begin() + 2, switchData.end()));
     for (std::size_t i = 0; i < leadingInfos; ++i)
         model.info();
     model.run();
     for (std::size_t i = 0; i < trailingInfos; ++i)
         model.info();
 
-    const QString difference = reportDifference(model.received(), received);
+    const QString difference = FlashingReports::difference(model.received(), received);
     QVERIFY2(difference.isEmpty(), qPrintable(difference));
     qInfo("reports: %zu version requests before the flash (one of them the flashing's own), "
-          "680 flashing reports, %zu version requests after",
-          leadingInfos, trailingInfos);
+          "%zu flashing reports, %zu version requests after",
+          leadingInfos, runReports, trailingInfos);
 }
 
 void TestKernelUsbUpdate::everyCommandGotItsReply()
@@ -157,7 +158,7 @@ void TestKernelUsbUpdate::everyCommandGotItsReply()
     // left unread before the run, which the run emptied from the input queue instead of taking it
     // for the answer to its first command.
     QCOMPARE(value(QStringLiteral("driver-unread-reply")), QStringLiteral("1"));
-    const int commandsWithReply = FlashingModel::commandsWithReply(m_results.receivedReports());
+    const int commandsWithReply = FlashingOrder::commandsWithReply(m_results.receivedReports());
     QCOMPARE(value(QStringLiteral("gadget-replies")).toInt(), commandsWithReply);
     QCOMPARE(value(QStringLiteral("driver-transfers")).section(' ', 5, 5).toInt(),
              commandsWithReply - 1);

@@ -6,7 +6,7 @@
 // exchanges one report. The device then falls silent for one command in the window's first run
 // and is unplugged in the middle of a page in its second; the third must complete.
 
-#include "FlashingModel.h"
+#include "FlashingReports.h"
 #include "KernelRunResults.h"
 
 #include <QFile>
@@ -16,13 +16,15 @@
 
 namespace {
 
-using Report = FlashingModel::Report;
+using Report = FlashingOrder::Report;
+using Role = FlashingOrder::Role;
 
 constexpr int g_runner_deadline_ms = 290000;
 // Run 1 loses the reply to page 5's CMD_WRITE_PAGE; run 2 loses the device after page 5's fifth
-// chunk, so the window's write of the sixth fails.
-constexpr std::size_t g_silent_report = 74;
-constexpr std::size_t g_unplug_report = 70;
+// chunk, so the window's write of the sixth fails. The gadget counts a run's reports from page
+// 16's selection, the write after the run's own info request.
+const std::size_t g_silent_report = FlashingOrder::writeOf(Role::WritePage, 5).number - 1;
+const std::size_t g_unplug_report = FlashingOrder::writeOf(Role::Chunk, 5, 4).number - 1;
 constexpr int g_runs = 3;
 
 } // namespace
@@ -70,7 +72,7 @@ void TestWineKernelUpdate::initTestCase()
     qInfo("VM: %s", qPrintable(m_results.linesStartingWith(QStringLiteral("vm-time")).join(", ")));
 
     m_received = m_results.receivedReports();
-    m_run_starts = FlashingModel::runStarts(m_received);
+    m_run_starts = FlashingOrder::runStarts(m_received);
 }
 
 int TestWineKernelUpdate::field(const QString& tag, const QString& name) const
@@ -148,7 +150,7 @@ void TestWineKernelUpdate::unpluggedDeviceEndedTheRunUntilItCameBack()
     QCOMPARE(int(m_run_starts.size()), g_runs);
     const std::size_t replugAt = m_received.size() - m_results.receivedReports(2).size();
     QCOMPARE(replugAt, m_run_starts[1] + g_unplug_report);
-    QVERIFY(FlashingModel::isInfo(m_received[replugAt]));
+    QVERIFY(FlashingOrder::isInfo(m_received[replugAt]));
     QVERIFY(m_run_starts[2] > replugAt);
 }
 
@@ -158,14 +160,14 @@ void TestWineKernelUpdate::reportsFollowTheFlashingOrder()
     // Discovery passes between the runs ask for the version; count them from what arrived.
     const auto infosFrom = [this](std::size_t at) {
         std::size_t count = 0;
-        while (at + count < m_received.size() && FlashingModel::isInfo(m_received[at + count]))
+        while (at + count < m_received.size() && FlashingOrder::isInfo(m_received[at + count]))
             ++count;
         return count;
     };
-    FlashingModel model;
+    FlashingReports model;
     std::size_t at = 0;
     const std::pair<std::size_t, bool> runs[g_runs]
-        = {{g_silent_report, false}, {g_unplug_report, true}, {FlashingModel::kRunReports, false}};
+        = {{g_silent_report, false}, {g_unplug_report, true}, {FlashingOrder::runReports(), false}};
     for (const auto& [delivered, preparedNext] : runs) {
         for (std::size_t i = infosFrom(at); i > 0; --i, ++at)
             model.info();
@@ -175,25 +177,26 @@ void TestWineKernelUpdate::reportsFollowTheFlashingOrder()
     for (std::size_t i = infosFrom(at); i > 0; --i)
         model.info();
 
-    const QString difference = reportDifference(model.received(), m_received);
+    const QString difference = FlashingReports::difference(model.received(), m_received);
     QVERIFY2(difference.isEmpty(), qPrintable(difference));
 }
 
 void TestWineKernelUpdate::lastRunExchangedEveryReport()
 {
-    // The last run, from its own info request on: 681 writes, 185 of them answered and read.
+    // The last run, from its own info request on: every write of a run, and as many of them
+    // answered as a run reads.
     QCOMPARE(int(m_run_starts.size()), g_runs);
     const std::vector<Report> afterReplug = m_results.receivedReports(2);
     const std::size_t replugAt = m_received.size() - afterReplug.size();
     QVERIFY(m_run_starts.back() > replugAt);
-    QVERIFY(m_run_starts.back() + FlashingModel::kRunReports <= m_received.size());
+    QVERIFY(m_run_starts.back() + FlashingOrder::runReports() <= m_received.size());
     const std::size_t first = m_run_starts.back() - 1;
     const std::vector<Report> run(
         m_received.begin() + std::ptrdiff_t(first),
-        m_received.begin() + std::ptrdiff_t(m_run_starts.back() + FlashingModel::kRunReports));
-    QCOMPARE(int(run.size()), 681);
-    QVERIFY(FlashingModel::isInfo(run.front()));
-    QCOMPARE(FlashingModel::commandsWithReply(run), 185);
+        m_received.begin() + std::ptrdiff_t(m_run_starts.back() + FlashingOrder::runReports()));
+    QCOMPARE(int(run.size()), FlashingOrder::writeCount());
+    QVERIFY(FlashingOrder::isInfo(run.front()));
+    QCOMPARE(FlashingOrder::commandsWithReply(run), FlashingOrder::readCount());
 
     // Every answer the device sent was read, once, but the one the probe flushed and the one the
     // driver left unread before the first run; the one it never sent is a failed read. Any other
@@ -203,8 +206,8 @@ void TestWineKernelUpdate::lastRunExchangedEveryReport()
     // info requests and read two replies; every other write that succeeded reached the device.
     const std::vector<Report> beforeReplug(m_received.begin(),
                                            m_received.begin() + std::ptrdiff_t(replugAt));
-    const int answered = FlashingModel::commandsWithReply(beforeReplug)
-                       + FlashingModel::commandsWithReply(afterReplug) - 1;
+    const int answered = FlashingOrder::commandsWithReply(beforeReplug)
+                       + FlashingOrder::commandsWithReply(afterReplug) - 1;
     QCOMPARE(value(QStringLiteral("gadget-replies")).toInt(), answered);
     const int lateDiscoveryAnswers
         = field(QStringLiteral("driver-transfers"), QStringLiteral("failed-reads")) - 1;
@@ -215,8 +218,8 @@ void TestWineKernelUpdate::lastRunExchangedEveryReport()
              int(m_received.size()) - 3);
 
     const std::vector<qint64> micros = m_results.receivedMicros();
-    qInfo("device-side time of the last run (681 reports): %.3f s",
-          (micros[m_run_starts.back() + FlashingModel::kRunReports - 1] - micros[first]) / 1e6);
+    qInfo("device-side time of the last run (%d reports): %.3f s", FlashingOrder::writeCount(),
+          (micros[m_run_starts.back() + FlashingOrder::runReports() - 1] - micros[first]) / 1e6);
 }
 
 void TestWineKernelUpdate::flashHoldsTheImage()

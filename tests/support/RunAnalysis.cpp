@@ -9,8 +9,7 @@ namespace {
 
 bool isCommand(const std::vector<std::uint8_t>& report, std::uint8_t command)
 {
-    return report.size() == kReportSize && report[1] == COMMAND_LEAD_BYTE && report[2] == command
-        && report[3] == COMMAND_GUARD_BYTE && report[4] == 0xFF - command;
+    return report.size() == kReportSize && FlashingOrder::isCommand(report.data() + 1, command);
 }
 
 std::uint32_t littleEndian32(const std::vector<std::uint8_t>& report, int at)
@@ -66,26 +65,4 @@ RunAnalysis::RunAnalysis(const std::vector<VirtualHidAccess::Transfer>& trace)
             m_verified_pages.push_back(pageAwaitingChecksum);
         pageAwaitingChecksum = -1;
     }
-}
-
-bool RunAnalysis::everyPageVerifiedInOrder() const
-{
-    std::vector<int> expected;
-    for (int page = 0; page < static_cast<int>(FIRMWARE_PAGE_COUNT); ++page) {
-        if (page != FIRMWARE_CLOSING_PAGE)
-            expected.push_back(page);
-    }
-    expected.push_back(FIRMWARE_CLOSING_PAGE);
-    return m_verified_pages == expected;
-}
-
-int RunAnalysis::expectedProgress() const
-{
-    if (everyPageVerifiedInOrder())
-        return 62;
-    for (auto page = m_verified_pages.rbegin(); page != m_verified_pages.rend(); ++page) {
-        if (*page != FIRMWARE_CLOSING_PAGE)
-            return *page;
-    }
-    return 0;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FlashingOrder.h"
 #include "VirtualHidAccess.h"
 
 #include <vector>
@@ -13,11 +14,12 @@ public:
 
     // Pages whose checksum reply arrived and equals their entry of the table, in order.
     const std::vector<int>& verifiedPages() const { return m_verified_pages; }
-    // Every page verified, the closing page last and every other page before it in order.
-    bool everyPageVerifiedInOrder() const;
-    // The progress value the run must leave: 62 when every page is verified, else the last
-    // verified page other than the closing page, or 0.
-    int expectedProgress() const;
+    bool everyPageVerifiedInOrder() const
+    {
+        return m_verified_pages == FlashingOrder::verifiedOrder();
+    }
+    // The progress value the run must leave.
+    int expectedProgress() const { return FlashingOrder::progressAfter(m_verified_pages); }
 
     int transferCount() const { return m_transfers; }
     int writeCount() const { return m_writes; }

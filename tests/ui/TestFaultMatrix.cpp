@@ -1,8 +1,8 @@
 #include "BootloaderProtocol.h"
 #include "FaultRig.h"
 #include "FirmwareImage.h"
+#include "FlashingOrder.h"
 #include "RunAnalysis.h"
-#include "UpdateLayout.h"
 
 #include <QtTest>
 
@@ -60,32 +60,18 @@ std::vector<std::uint8_t> noise(std::size_t size, std::uint64_t seed)
     return bytes;
 }
 
-std::uint8_t commandOf(UpdateLayout::Role role)
-{
-    switch (role) {
-    case UpdateLayout::Role::Info:
-        return CMD_GET_INFO;
-    case UpdateLayout::Role::SetPage:
-        return CMD_SET_PAGE;
-    case UpdateLayout::Role::WritePage:
-        return CMD_WRITE_PAGE;
-    default:
-        return CMD_PAGE_CHECKSUM;
-    }
-}
-
 // 64 data bytes in place of a reply, varied with the read: noise; all ones (a blank version, an
 // impossible checksum); the right frame with a value one off; a mangled frame around the right
 // value, which the program takes because it reads no reply header.
-std::vector<std::uint8_t> garbageFor(const UpdateLayout::Step& step)
+std::vector<std::uint8_t> garbageFor(const FlashingOrder::Step& step)
 {
     std::vector<std::uint8_t> bytes = noise(kReportDataSize, step.number);
-    const std::uint8_t command = commandOf(step.role);
-    std::uint32_t value = step.role == UpdateLayout::Role::Info ? 0x0116 : 0;
+    const std::uint8_t command = FlashingOrder::commandOf(step.role);
+    std::uint32_t value = step.role == FlashingOrder::Role::Info ? 0x0116 : 0;
     if (step.page >= 0)
         value = g_page_checksums[step.page];
     const auto putValue = [&](std::uint32_t v) {
-        if (step.role == UpdateLayout::Role::Info) {
+        if (step.role == FlashingOrder::Role::Info) {
             bytes[6] = static_cast<std::uint8_t>(v >> 8);
             bytes[7] = static_cast<std::uint8_t>(v);
         } else {
@@ -113,7 +99,7 @@ std::vector<std::uint8_t> garbageFor(const UpdateLayout::Step& step)
     return bytes;
 }
 
-std::vector<std::uint8_t> wrongLengthFor(const UpdateLayout::Step& step)
+std::vector<std::uint8_t> wrongLengthFor(const FlashingOrder::Step& step)
 {
     static const std::size_t lengths[] = {0, 1, 4, 8, 9, 32, 63, 65, 96, 128};
     return noise(lengths[step.number % (sizeof(lengths) / sizeof(lengths[0]))], step.number + 7);
@@ -157,8 +143,6 @@ private:
 
 void TestFaultMatrix::initTestCase()
 {
-    QCOMPARE(UpdateLayout::writeCount(), 681);
-    QCOMPARE(UpdateLayout::readCount(), 185);
     m_rig = std::make_unique<FaultRig>(g_readTimeoutMs);
 }
 
@@ -189,7 +173,7 @@ void TestFaultMatrix::cleanRunFollowsTheLayout()
             writes.push_back(transfer.kind == VirtualHidAccess::Transfer::Write);
     }
     std::vector<bool> expected;
-    for (const UpdateLayout::Step& step : UpdateLayout::steps())
+    for (const FlashingOrder::Step& step : FlashingOrder::steps())
         expected.push_back(step.write);
     QCOMPARE(writes, expected);
     QVERIFY(RunAnalysis(m_rig->bus.trace()).everyPageVerifiedInOrder());
@@ -201,7 +185,7 @@ void TestFaultMatrix::faultAtEveryTransfer_data()
 {
     QTest::addColumn<int>("stepIndex");
     QTest::addColumn<int>("fault");
-    const std::vector<UpdateLayout::Step>& steps = UpdateLayout::steps();
+    const std::vector<FlashingOrder::Step>& steps = FlashingOrder::steps();
     for (int i = 0; i < static_cast<int>(steps.size()); ++i) {
         std::vector<Fault> faults{FailTransfer, Unplug};
         if (!steps[i].write)
@@ -221,7 +205,7 @@ void TestFaultMatrix::faultAtEveryTransfer()
     if (!m_matrix_time.isValid())
         m_matrix_time.start();
     ++m_cases;
-    const UpdateLayout::Step& step = UpdateLayout::steps()[stepIndex];
+    const FlashingOrder::Step& step = FlashingOrder::steps()[stepIndex];
     FaultRig& rig = *m_rig;
     TimedBus& bus = rig.bus;
     VirtualController& controller = *rig.controller;
@@ -288,9 +272,9 @@ void TestFaultMatrix::faultAtEveryTransfer()
         std::array<std::uint8_t, kReportSize> reply{};
         std::copy(garbage.begin(), garbage.end(), reply.begin() + 1);
         bool endsHere = false;
-        if (step.role == UpdateLayout::Role::Checksum)
+        if (step.role == FlashingOrder::Role::Checksum)
             endsHere = checksumReplyValue(reply.data()) != g_page_checksums[step.page];
-        else if (step.role == UpdateLayout::Role::Info)
+        else if (step.role == FlashingOrder::Role::Info)
             endsHere = infoReplyVersion(reply.data()) >= EMBEDDED_FIRMWARE_VERSION;
         QCOMPARE(run.transferCount() == step.transfer, endsHere);
     }
@@ -359,8 +343,8 @@ void TestFaultMatrix::faultAtEveryTransfer()
     bus.clearTrace();
     bus.resetTiming();
     rig.clickUpdateAndFlash();
-    QCOMPARE(bus.writeCount(), 681);
-    QCOMPARE(bus.readCount(), 185);
+    QCOMPARE(bus.writeCount(), FlashingOrder::writeCount());
+    QCOMPARE(bus.readCount(), FlashingOrder::readCount());
     QVERIFY(RunAnalysis(bus.trace()).everyPageVerifiedInOrder());
     expectStates({QStringLiteral("Finished")}, "after the second update");
     QVERIFY(flashHoldsTheImage(controller));

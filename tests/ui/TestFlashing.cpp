@@ -1,5 +1,6 @@
 #include "BootloaderProtocol.h"
 #include "FirmwareImage.h"
+#include "FlashingReports.h"
 #include "HidAccessFactory.h"
 #include "TestSupport.h"
 #include "WindowRig.h"
@@ -10,25 +11,41 @@
 #include <vector>
 
 using Report = std::vector<std::uint8_t>;
+using Role = FlashingOrder::Role;
 
 namespace {
 
 bool isCommand(const Report& report, std::uint8_t command)
 {
-    return report[1] == COMMAND_LEAD_BYTE && report[2] == command && report[3] == COMMAND_GUARD_BYTE
-        && report[4] == 0xFF - command;
-}
-
-std::uint32_t addressOf(const Report& report)
-{
-    return report[5] | report[6] << 8 | report[7] << 16
-         | static_cast<std::uint32_t>(report[8]) << 24;
+    return FlashingOrder::isCommand(report.data() + 1, command);
 }
 
 // Everything the flashing slot wrote, after the discovery pass that found the bootloader.
 std::vector<Report> reportsOfRun(WindowRig& rig)
 {
     return rig.bus.writtenReports();
+}
+
+// Those reports as the device receives them, behind their report ID.
+std::vector<FlashingOrder::Report> dataOf(const std::vector<Report>& reports)
+{
+    std::vector<FlashingOrder::Report> data(reports.size());
+    for (std::size_t i = 0; i < reports.size(); ++i) {
+        if (reports[i].size() == kReportSize)
+            std::copy(reports[i].begin() + 1, reports[i].end(), data[i].begin());
+    }
+    return data;
+}
+
+// The write's number, which is the count of writes a run ending on it has made.
+int writeNumber(Role role, int page = -1, int chunk = -1, bool opening = false)
+{
+    return FlashingOrder::writeOf(role, page, chunk, opening).number;
+}
+
+const FlashingOrder::Step& readStep(Role role, int page = -1, bool opening = false)
+{
+    return FlashingOrder::readOf(role, page, opening);
 }
 
 // A bus with one bootloader of the given version, found by a pass, ready for a click.
@@ -53,7 +70,6 @@ class TestFlashing : public QObject {
 
 private slots:
     void successfulRunWritesTheImageInTheSafeOrder();
-    void chunkAndCommandBytesFollowTheBufferRule();
     void checksumMismatchEndsTheRun_data();
     void checksumMismatchEndsTheRun();
     void failedReadsEndTheRunLikeAMismatch_data();
@@ -80,8 +96,11 @@ void TestFlashing::successfulRunWritesTheImageInTheSafeOrder()
 
     rig.clickUpdateAndFlash();
 
-    QCOMPARE(rig.bus.writeCount(), 681);
-    QCOMPARE(rig.bus.readCount(), 185);
+    // The figures of a complete run, which every other count of one is read from.
+    QCOMPARE(FlashingOrder::writeCount(), 681);
+    QCOMPARE(FlashingOrder::readCount(), 185);
+    QCOMPARE(rig.bus.writeCount(), FlashingOrder::writeCount());
+    QCOMPARE(rig.bus.readCount(), FlashingOrder::readCount());
     const std::vector<Report> reports = reportsOfRun(rig);
     QVERIFY(isCommand(reports.front(), CMD_GET_INFO));
     QVERIFY(isCommand(reports[1], CMD_SET_PAGE));
@@ -89,29 +108,17 @@ void TestFlashing::successfulRunWritesTheImageInTheSafeOrder()
     QVERIFY(isCommand(reports.back(), CMD_PAGE_CHECKSUM));
     QCOMPARE(hexBytes(reports.back().data() + 5, 5), QByteArray("00 20 00 00 01"));
 
-    // Page 16 opens the run without being committed, then every other page in order, then 16.
-    std::vector<int> selected;
-    std::vector<int> verified;
-    for (const Report& report : reports) {
-        if (isCommand(report, CMD_SET_PAGE)) {
-            QCOMPARE(addressOf(report), report[9] * 512u);
-            selected.push_back(report[9]);
-        } else if (isCommand(report, CMD_PAGE_CHECKSUM)) {
-            QCOMPARE(report[9], std::uint8_t(1));
-            verified.push_back(static_cast<int>(addressOf(report) / 512));
-        }
-    }
-    std::vector<int> expectedVerified;
-    for (int page = 0; page <= 60; ++page) {
-        if (page != 16)
-            expectedVerified.push_back(page);
-    }
-    expectedVerified.push_back(16);
-    std::vector<int> expectedSelected = expectedVerified;
-    expectedSelected.insert(expectedSelected.begin(), 16);
-    QCOMPARE(selected, expectedSelected);
-    QCOMPARE(verified, expectedVerified);
-    QCOMPARE(controller.programmedPages(), expectedVerified);
+    // Page 16 opens the run without being committed, then every other page in order, then 16;
+    // byte for byte, with what each report leaves in the buffer for the next: a chunk keeps its
+    // CMD_SET_PAGE's report ID, CMD_WRITE_PAGE carries the end of chunk 7.
+    for (const Report& report : reports)
+        QCOMPARE(report.at(0), std::uint8_t(0));
+    FlashingReports expected;
+    expected.info();
+    expected.run();
+    const QString difference = FlashingReports::difference(expected.received(), dataOf(reports));
+    QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    QCOMPARE(controller.programmedPages(), FlashingOrder::verifiedOrder());
 
     QVERIFY(std::memcmp(controller.flash(), g_firmware_image, FIRMWARE_IMAGE_SIZE) == 0);
     QCOMPARE(controller.reportedVersion(), std::uint16_t(EMBEDDED_FIRMWARE_VERSION));
@@ -123,48 +130,19 @@ void TestFlashing::successfulRunWritesTheImageInTheSafeOrder()
     QCOMPARE(rig.progress()->value(), 62);
 }
 
-void TestFlashing::chunkAndCommandBytesFollowTheBufferRule()
-{
-    WindowRig rig;
-    prepare(rig, 0x0116);
-    rig.clickUpdateAndFlash();
-    const std::vector<Report> reports = reportsOfRun(rig);
-
-    // Report 2 is the opening CMD_SET_PAGE of page 16; its chunks follow, with the report ID of
-    // that command in byte 0.
-    for (int chunk = 0; chunk < 8; ++chunk) {
-        const Report& report = reports[2 + chunk];
-        QCOMPARE(report[0], std::uint8_t(0));
-        QVERIFY(std::memcmp(report.data() + 1, g_firmware_image + 16 * 512 + chunk * 64, 64) == 0);
-    }
-    // Page 0: SET_PAGE at 10, chunks 11..18, WRITE_PAGE at 19, CHECKSUM at 20.
-    const Report& writePage = reports[19];
-    QVERIFY(isCommand(writePage, CMD_WRITE_PAGE));
-    // Bytes 5 to 64 still hold the last 60 bytes of chunk 7.
-    QVERIFY(std::memcmp(writePage.data() + 5, g_firmware_image + 7 * 64 + 4, 60) == 0);
-    const Report& checksum = reports[20];
-    QVERIFY(isCommand(checksum, CMD_PAGE_CHECKSUM));
-    QVERIFY(std::memcmp(checksum.data() + 10, g_firmware_image + 7 * 64 + 9, 55) == 0);
-    // Chunk 7 of page 60 ends with the image's last byte.
-    const Report& lastChunkOfPage60 = reports[681 - 11 - 3];
-    QCOMPARE(lastChunkOfPage60[64], g_firmware_image[FIRMWARE_IMAGE_SIZE - 1]);
-}
-
 void TestFlashing::checksumMismatchEndsTheRun_data()
 {
     QTest::addColumn<int>("page");
     QTest::addColumn<std::uint32_t>("error");
     QTest::addColumn<int>("progress");
-    QTest::addColumn<int>("writes");
     // The compare must be exact over all four reply bytes: every table entry is below 0x10000, so
     // a sum off only in bytes 7 or 8 is what a three-byte or two-byte read would miss.
-    QTest::newRow("first page, one above") << 0 << 1u << 0 << 1 + 9 + 11;
-    QTest::newRow("page after the closing page, one below")
-        << 17 << 0xFFFFFFFFu << 15 << 1 + 9 + 17 * 11;
-    QTest::newRow("page 5, off in byte 7 only") << 5 << 0x10000u << 4 << 1 + 9 + 6 * 11;
-    QTest::newRow("page 20, off in byte 8 only") << 20 << 0x1000000u << 19 << 1 + 9 + 20 * 11;
-    QTest::newRow("page 60, a reply of zero") << 60 << 0u - 0x10B0u << 59 << 1 + 9 + 60 * 11;
-    QTest::newRow("closing write of page 16") << 16 << 1u << 60 << 681;
+    QTest::newRow("first page, one above") << 0 << 1u << 0;
+    QTest::newRow("page after the closing page, one below") << 17 << 0xFFFFFFFFu << 15;
+    QTest::newRow("page 5, off in byte 7 only") << 5 << 0x10000u << 4;
+    QTest::newRow("page 20, off in byte 8 only") << 20 << 0x1000000u << 19;
+    QTest::newRow("page 60, a reply of zero") << 60 << 0u - 0x10B0u << 59;
+    QTest::newRow("closing write of page 16") << 16 << 1u << 60;
 }
 
 void TestFlashing::checksumMismatchEndsTheRun()
@@ -172,14 +150,14 @@ void TestFlashing::checksumMismatchEndsTheRun()
     QFETCH(int, page);
     QFETCH(std::uint32_t, error);
     QFETCH(int, progress);
-    QFETCH(int, writes);
     WindowRig rig;
     prepare(rig, 0x0116);
     rig.bus.controller(0).setWrongChecksumPage(page, error);
 
     rig.clickUpdateAndFlash();
 
-    QCOMPARE(rig.bus.writeCount(), writes);
+    // The mismatch's checksum request is the last write.
+    QCOMPARE(rig.bus.writeCount(), writeNumber(Role::Checksum, page));
     QCOMPARE(rig.progress()->value(), progress);
     QVERIFY(!rig.window->updateFinished());
     QVERIFY(rig.updateButton()->isHidden());
@@ -196,13 +174,16 @@ void TestFlashing::failedReadsEndTheRunLikeAMismatch_data()
     QTest::addColumn<int>("read");
     QTest::addColumn<int>("writes");
     QTest::addColumn<int>("progress");
-    // Reads: 1 info, 2 opening SET_PAGE, then per page SET_PAGE, WRITE_PAGE, CHECKSUM.
-    QTest::newRow("opening SET_PAGE reply fails") << false << 2 << 1 + 1 << 0;
-    QTest::newRow("page 0 SET_PAGE reply fails") << false << 3 << 1 + 9 + 1 << 0;
-    QTest::newRow("page 0 WRITE_PAGE reply fails") << false << 4 << 1 + 9 + 10 << 0;
-    QTest::newRow("page 0 checksum reply fails") << false << 5 << 1 + 9 + 11 << 0;
-    QTest::newRow("page 1 checksum reply never comes") << true << 8 << 1 + 9 + 22 << 0;
-    QTest::newRow("closing checksum reply never comes") << true << 185 << 681 << 60;
+    const auto row
+        = [](const char* name, bool neverAnswers, const FlashingOrder::Step& read, int progress) {
+              QTest::newRow(name) << neverAnswers << read.number << read.writes() << progress;
+          };
+    row("opening SET_PAGE reply fails", false, readStep(Role::SetPage, 16, true), 0);
+    row("page 0 SET_PAGE reply fails", false, readStep(Role::SetPage, 0), 0);
+    row("page 0 WRITE_PAGE reply fails", false, readStep(Role::WritePage, 0), 0);
+    row("page 0 checksum reply fails", false, readStep(Role::Checksum, 0), 0);
+    row("page 1 checksum reply never comes", true, readStep(Role::Checksum, 1), 0);
+    row("closing checksum reply never comes", true, readStep(Role::Checksum, 16), 60);
 }
 
 void TestFlashing::failedReadsEndTheRunLikeAMismatch()
@@ -271,7 +252,7 @@ void TestFlashing::versionGate()
     QCOMPARE(rig.bus.keyQueries(HidKey::RightShift), rightQueries);
     QCOMPARE(rig.window->updateFinished(), flashes);
     if (flashes) {
-        QCOMPARE(rig.bus.writeCount(), 681);
+        QCOMPARE(rig.bus.writeCount(), FlashingOrder::writeCount());
     } else {
         QCOMPARE(rig.bus.writeCount(), 1);
         QCOMPARE(rig.bus.readCount(), 1);
@@ -303,7 +284,7 @@ void TestFlashing::failedInfoReadLeavesTheStoredVersionInForce()
     rig.clickUpdateAndFlash();
 
     QCOMPARE(rig.window->updateFinished(), flashes);
-    QCOMPARE(rig.bus.writeCount(), flashes ? 681 : 1);
+    QCOMPARE(rig.bus.writeCount(), flashes ? FlashingOrder::writeCount() : 1);
 }
 
 void TestFlashing::failedWritesEndTheRunAtOnce_data()
@@ -311,11 +292,12 @@ void TestFlashing::failedWritesEndTheRunAtOnce_data()
     QTest::addColumn<int>("write");
     QTest::addColumn<bool>("buttonsHidden");
     QTest::addColumn<int>("progress");
-    QTest::newRow("info write") << 1 << false << 0;
-    QTest::newRow("opening SET_PAGE write") << 2 << true << 0;
-    QTest::newRow("opening chunk 3") << 6 << true << 0;
-    QTest::newRow("page 2 WRITE_PAGE") << 1 + 9 + 22 + 10 << true << 1;
-    QTest::newRow("closing checksum request") << 681 << true << 60;
+    QTest::newRow("info write") << writeNumber(Role::Info) << false << 0;
+    QTest::newRow("opening SET_PAGE write")
+        << writeNumber(Role::SetPage, 16, -1, true) << true << 0;
+    QTest::newRow("opening chunk 3") << writeNumber(Role::Chunk, 16, 3, true) << true << 0;
+    QTest::newRow("page 2 WRITE_PAGE") << writeNumber(Role::WritePage, 2) << true << 1;
+    QTest::newRow("closing checksum request") << writeNumber(Role::Checksum, 16) << true << 60;
 }
 
 void TestFlashing::failedWritesEndTheRunAtOnce()
@@ -351,7 +333,7 @@ void TestFlashing::twoAcceptedClicksGiveTwoRuns()
     rig.deliverUpdateSignals();
 
     // The second run finds the firmware current and writes it again because Shift is held.
-    QCOMPARE(rig.bus.writeCount(), 2 * 681);
+    QCOMPARE(rig.bus.writeCount(), 2 * FlashingOrder::writeCount());
     QVERIFY(rig.window->updateFinished());
 }
 
@@ -408,7 +390,7 @@ void TestFlashing::forcedRewriteCutShortIsOfferedAgain()
     rig.updateButton()->show();
     // Cut short in page 1's chunk run: page 0 is written, so the controller is blank, and it
     // takes the next pass's info request for page data and does not answer it.
-    rig.bus.failWrite(1 + 9 + 11 + 3);
+    rig.bus.failWrite(writeNumber(Role::Chunk, 1, 1));
 
     rig.clickUpdateAndFlash();
     QVERIFY(!rig.window->updateFinished());

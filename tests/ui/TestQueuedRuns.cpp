@@ -1,5 +1,6 @@
 #include "FaultRig.h"
 #include "FirmwareImage.h"
+#include "FlashingOrder.h"
 
 #include <QPushButton>
 #include <QtTest>
@@ -32,11 +33,17 @@ void TestQueuedRuns::failedSecondRunDoesNotKeepFinish_data()
     QTest::addColumn<bool>("shiftHeld");
     QTest::addColumn<int>("write");
     QTest::addColumn<int>("neverAnsweredRead");
-    // The first run takes writes 1 to 681 and reads 1 to 185.
-    QTest::newRow("Shift held, WRITE_PAGE of page 3 fails") << true << 681 + 10 + 3 * 11 + 10 << 0;
-    QTest::newRow("Shift held, a chunk of page 8 fails") << true << 681 + 100 << 0;
-    QTest::newRow("Shift held, checksum request of page 60 fails") << true << 681 + 670 << 0;
-    QTest::newRow("info read lost, a chunk of page 8 fails") << false << 681 + 100 << 185 + 1;
+    // The second run's writes and reads come after the first's.
+    using Role = FlashingOrder::Role;
+    const int first = FlashingOrder::writeCount();
+    const int page8 = first + FlashingOrder::writeOf(Role::Chunk, 8, 0).number;
+    QTest::newRow("Shift held, WRITE_PAGE of page 3 fails")
+        << true << first + FlashingOrder::writeOf(Role::WritePage, 3).number << 0;
+    QTest::newRow("Shift held, a chunk of page 8 fails") << true << page8 << 0;
+    QTest::newRow("Shift held, checksum request of page 60 fails")
+        << true << first + FlashingOrder::writeOf(Role::Checksum, 60).number << 0;
+    QTest::newRow("info read lost, a chunk of page 8 fails")
+        << false << page8 << FlashingOrder::readCount() + FlashingOrder::readOf(Role::Info).number;
 }
 
 void TestQueuedRuns::failedSecondRunDoesNotKeepFinish()

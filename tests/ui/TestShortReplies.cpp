@@ -1,6 +1,6 @@
 #include "FaultRig.h"
+#include "FlashingOrder.h"
 #include "RunAnalysis.h"
-#include "UpdateLayout.h"
 
 #include <QtTest>
 
@@ -105,14 +105,13 @@ void TestShortReplies::shortReplyInARunIsAFailedRead_data()
 {
     QTest::addColumn<int>("read");
     QTest::addColumn<Bytes>("reply");
-    // Reads of a run: 1 info, 2 opening SET_PAGE, then SET_PAGE, WRITE_PAGE and CHECKSUM for
-    // pages 0 to 15 and 17 to 60, then for page 16.
-    addLengths("info", 1);
-    addLengths("opening SET_PAGE", 2);
-    addLengths("SET_PAGE page 5", 3 + 5 * 3);
-    addLengths("WRITE_PAGE page 5", 4 + 5 * 3);
-    addLengths("CHECKSUM page 5", 5 + 5 * 3);
-    addLengths("CHECKSUM closing page 16", 185);
+    using Role = FlashingOrder::Role;
+    addLengths("info", FlashingOrder::readOf(Role::Info).number);
+    addLengths("opening SET_PAGE", FlashingOrder::readOf(Role::SetPage, 16, true).number);
+    addLengths("SET_PAGE page 5", FlashingOrder::readOf(Role::SetPage, 5).number);
+    addLengths("WRITE_PAGE page 5", FlashingOrder::readOf(Role::WritePage, 5).number);
+    addLengths("CHECKSUM page 5", FlashingOrder::readOf(Role::Checksum, 5).number);
+    addLengths("CHECKSUM closing page 16", FlashingOrder::readOf(Role::Checksum, 16).number);
 }
 
 void TestShortReplies::shortReplyInARunIsAFailedRead()
@@ -128,8 +127,9 @@ void TestShortReplies::shortReplyInARunIsAFailedRead()
     // The buffer holds the last whole reply, untouched by the short one.
     QCOMPARE(inReportOf(*rig.window), lastWholeReply(rig.bus));
     const RunAnalysis run(rig.bus.trace());
-    QCOMPARE(rig.bus.readCount(), read == 1 ? 185 : read);
-    if (read == 1) {
+    const bool infoRead = read == FlashingOrder::readOf(FlashingOrder::Role::Info).number;
+    QCOMPARE(rig.bus.readCount(), infoRead ? FlashingOrder::readCount() : read);
+    if (infoRead) {
         // The version stored by discovery decided, and the run went through.
         QVERIFY(run.everyPageVerifiedInOrder());
         QVERIFY(rig.window->updateFinished());
