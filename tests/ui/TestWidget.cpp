@@ -1,6 +1,6 @@
 #include "CustomTitle.h"
 #include "TestSupport.h"
-#include "WindowRig.h"
+#include "BusRig.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -107,11 +107,10 @@ void TestWidget::formWidgets()
     QFETCH(QRect, geometry);
     QFETCH(QSize, minimum);
     QFETCH(QSize, maximum);
-    WindowRig rig;
-    rig.open();
-    QWidget* widget = rig.window->findChild<QWidget*>(name);
+    BusRig rig;
+    QWidget* widget = rig.window().findChild<QWidget*>(name);
     QVERIFY(widget);
-    QCOMPARE(widget->parentWidget(), rig.window.get());
+    QCOMPARE(widget->parentWidget(), &rig.window());
     QCOMPARE(widget->geometry(), geometry);
     QCOMPARE(widget->minimumSize(), minimum);
     QCOMPARE(widget->maximumSize(), maximum);
@@ -120,8 +119,7 @@ void TestWidget::formWidgets()
 
 void TestWidget::styleSheetsAreExact()
 {
-    WindowRig rig;
-    rig.open();
+    BusRig rig;
     const QString update = rig.updateButton()->styleSheet();
     const QString progress = rig.progress()->styleSheet();
     const QString finish = rig.finish()->styleSheet();
@@ -139,14 +137,13 @@ void TestWidget::styleSheetsAreExact()
              QStringLiteral("QProgressBar{\n") + indent + "border: 3px solid rgb(0,153,188);\n"
                  + indent + "text-align: center;\n" + indent + "background: rgb(255, 255, 255);\n"
                  + "}\nQProgressBar::chunk {\n" + indent + "background: rgb(0, 105, 130);\n}");
-    QVERIFY(rig.window->styleSheet().isEmpty());
+    QVERIFY(rig.window().styleSheet().isEmpty());
 }
 
 void TestWidget::startUpState()
 {
-    WindowRig rig;
-    rig.open();
-    Widget& window = *rig.window;
+    BusRig rig;
+    Widget& window = rig.window();
     QCOMPARE(window.objectName(), QStringLiteral("Widget"));
     QCOMPARE(window.windowTitle(), QStringLiteral("Widget"));
     QCOMPARE(window.size(), QSize(575, 575));
@@ -172,9 +169,8 @@ void TestWidget::startUpState()
 
 void TestWidget::titleBarSettings()
 {
-    WindowRig rig;
-    rig.open();
-    auto* bar = rig.window->findChild<CustomTitle*>();
+    BusRig rig;
+    auto* bar = rig.window().findChild<CustomTitle*>();
     QVERIFY(bar);
     QCOMPARE(bar->pos(), QPoint(0, 0));
     QCOMPARE(bar->width(), 575);
@@ -194,10 +190,9 @@ void TestWidget::titleBarSettings()
 
 void TestWidget::onlyUpdateButtonIsConnectedByName()
 {
-    WindowRig rig;
-    rig.open();
+    BusRig rig;
     // disconnect() answers whether there was a connection to undo.
-    QVERIFY(QObject::disconnect(rig.updateButton(), SIGNAL(clicked()), rig.window.get(),
+    QVERIFY(QObject::disconnect(rig.updateButton(), SIGNAL(clicked()), &rig.window(),
                                 SLOT(on_UpdateBtn_clicked())));
     QVERIFY(!QObject::disconnect(rig.updateButton(), SIGNAL(clicked(bool)), nullptr, nullptr));
     QVERIFY(!QObject::disconnect(rig.finish(), SIGNAL(clicked(bool)), nullptr, nullptr));
@@ -205,8 +200,7 @@ void TestWidget::onlyUpdateButtonIsConnectedByName()
 
 void TestWidget::acceptedClickShowsAnEmptyBarAndStartsAThread()
 {
-    WindowRig rig;
-    rig.open();
+    BusRig rig;
     rig.updateButton()->show();
 
     rig.updateButton()->click();
@@ -221,9 +215,9 @@ void TestWidget::acceptedClickShowsAnEmptyBarAndStartsAThread()
 
 void TestWidget::titleBarCloseClosesFirstThenStopsPollingAndExitsWithZero()
 {
-    WindowRig rig;
-    rig.bus.setRealSleeps(false);
-    Widget window(rig.bus);
+    VirtualHidAccess bus;
+    bus.setRealSleeps(false);
+    Widget window(bus);
     CloseObserver observer(window);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -244,9 +238,9 @@ void TestWidget::titleBarCloseClosesFirstThenStopsPollingAndExitsWithZero()
 
 void TestWidget::otherCloseEndsTheLoopWithoutStoppingPolling()
 {
-    WindowRig rig;
-    rig.bus.setRealSleeps(false);
-    Widget window(rig.bus);
+    VirtualHidAccess bus;
+    bus.setRealSleeps(false);
+    Widget window(bus);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     CFindDeviceThread* polling = window.findDeviceThread();

@@ -1,0 +1,125 @@
+#include "WindowRig.h"
+
+#include "CFindDeviceThread.h"
+#include "CUpdateThread.h"
+
+#include <QCoreApplication>
+#include <QProgressBar>
+#include <QPushButton>
+
+namespace {
+
+QList<CUpdateThread*> updateThreadsOf(const Widget& window)
+{
+    return window.findChildren<CUpdateThread*>(QString(), Qt::FindDirectChildrenOnly);
+}
+
+} // namespace
+
+WindowRig::WindowRig(HidAccess& hid, Polling polling)
+{
+    open(hid, polling);
+}
+
+WindowRig::WindowRig(std::unique_ptr<HidAccess> ownedHid, Polling polling)
+    : m_owned_hid(std::move(ownedHid))
+{
+    open(*m_owned_hid, polling);
+}
+
+WindowRig::~WindowRig() = default;
+
+void WindowRig::open(HidAccess& hid, Polling polling)
+{
+    resetDeviceState();
+    m_window = std::make_unique<Widget>(hid);
+    if (polling == Polling::Stopped)
+        stopPolling();
+}
+
+void WindowRig::stopPolling()
+{
+    if (CFindDeviceThread* polling = m_window->findDeviceThread()) {
+        polling->m_stop_polling = true;
+        polling->wait();
+    }
+    // The passes it asked for before it stopped would otherwise run at the next event loop.
+    QCoreApplication::removePostedEvents(m_window.get(), QEvent::MetaCall);
+}
+
+bool WindowRig::pass()
+{
+    return m_window->_Open_Update_device();
+}
+
+QPushButton* WindowRig::updateButton() const
+{
+    return m_window->findChild<QPushButton*>(QStringLiteral("UpdateBtn"));
+}
+
+QPushButton* WindowRig::finish() const
+{
+    return m_window->findChild<QPushButton*>(QStringLiteral("Finish"));
+}
+
+QProgressBar* WindowRig::progress() const
+{
+    return m_window->findChild<QProgressBar*>(QStringLiteral("m_update_progress"));
+}
+
+int WindowRig::updateThreadCount() const
+{
+    return updateThreadsOf(*m_window).size();
+}
+
+std::chrono::nanoseconds WindowRig::clickUpdateAndFlash()
+{
+    const int threadsBefore = updateThreadCount();
+    updateButton()->click();
+    return deliverUpdateSignals(threadsBefore);
+}
+
+std::chrono::nanoseconds WindowRig::deliverUpdateSignals(int threadsBefore)
+{
+    const QList<CUpdateThread*> threads = updateThreadsOf(*m_window);
+    for (int i = threadsBefore; i < threads.size(); ++i)
+        threads[i]->wait();
+    const auto start = std::chrono::steady_clock::now();
+    QCoreApplication::sendPostedEvents(m_window.get(), QEvent::MetaCall);
+    return std::chrono::steady_clock::now() - start;
+}
+
+void WindowRig::deleteUpdateThreads()
+{
+    for (CUpdateThread* thread : updateThreadsOf(*m_window)) {
+        thread->wait();
+        delete thread;
+    }
+}
+
+void WindowRig::resetDeviceState()
+{
+    g_device_version = 0;
+    g_bootloader_id = 0;
+}
+
+const char* WindowRig::nameOf(WindowState state)
+{
+    switch (state) {
+    case WindowState::NoDevice:
+        return "NoDevice";
+    case WindowState::UpdateMode:
+        return "UpdateMode";
+    case WindowState::UpdateOffered:
+        return "UpdateOffered";
+    case WindowState::Flashing:
+        return "Flashing";
+    case WindowState::UpToDate:
+        return "UpToDate";
+    case WindowState::Finished:
+        return "Finished";
+    case WindowState::Contradictory:
+        return "Contradictory";
+    }
+    return "?";
+}
