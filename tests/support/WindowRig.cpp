@@ -7,6 +7,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include <iterator>
+
 namespace {
 
 QList<CUpdateThread*> updateThreadsOf(const Widget& window)
@@ -105,21 +107,9 @@ void WindowRig::resetDeviceState()
 
 const char* WindowRig::nameOf(WindowState state)
 {
-    switch (state) {
-    case WindowState::NoDevice:
-        return "NoDevice";
-    case WindowState::UpdateMode:
-        return "UpdateMode";
-    case WindowState::UpdateOffered:
-        return "UpdateOffered";
-    case WindowState::Flashing:
-        return "Flashing";
-    case WindowState::UpToDate:
-        return "UpToDate";
-    case WindowState::Finished:
-        return "Finished";
-    case WindowState::Contradictory:
-        return "Contradictory";
-    }
-    return "?";
+    // In the order of the enumeration.
+    static const char* const names[] = {"NoDevice", "UpdateMode", "UpdateOffered", "Flashing",
+                                        "UpToDate", "Finished",   "Contradictory"};
+    const auto index = static_cast<std::size_t>(state);
+    return index < std::size(names) ? names[index] : "?";
 }
