@@ -4,8 +4,6 @@
 #include "CUpdateThread.h"
 
 #include <QCoreApplication>
-#include <QProgressBar>
-#include <QPushButton>
 
 #include <iterator>
 
@@ -47,26 +45,6 @@ void WindowRig::stopPolling()
     }
     // The passes it asked for before it stopped would otherwise run at the next event loop.
     QCoreApplication::removePostedEvents(m_window.get(), QEvent::MetaCall);
-}
-
-bool WindowRig::pass()
-{
-    return m_window->_Open_Update_device();
-}
-
-QPushButton* WindowRig::updateButton() const
-{
-    return m_window->findChild<QPushButton*>(QStringLiteral("UpdateBtn"));
-}
-
-QPushButton* WindowRig::finish() const
-{
-    return m_window->findChild<QPushButton*>(QStringLiteral("Finish"));
-}
-
-QProgressBar* WindowRig::progress() const
-{
-    return m_window->findChild<QProgressBar*>(QStringLiteral("m_update_progress"));
 }
 
 int WindowRig::updateThreadCount() const

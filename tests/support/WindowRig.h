@@ -24,13 +24,14 @@ public:
 
     Widget& window() const { return *m_window; }
 
-    // Stops the polling thread, waits for it to end and drops the passes it asked for.
-    void stopPolling();
-    bool pass();
+    bool pass() { return m_window->_Open_Update_device(); }
 
-    QPushButton* updateButton() const;
-    QPushButton* finish() const;
-    QProgressBar* progress() const;
+    QPushButton* updateButton() const { return m_window->findChild<QPushButton*>("UpdateBtn"); }
+    QPushButton* finish() const { return m_window->findChild<QPushButton*>("Finish"); }
+    QProgressBar* progress() const
+    {
+        return m_window->findChild<QProgressBar*>("m_update_progress");
+    }
     WindowState shownState() const { return m_window->shownState(); }
 
     int updateThreadCount() const;
@@ -55,6 +56,8 @@ protected:
 
 private:
     void open(HidAccess& hid, Polling polling);
+    // Stops the polling thread, waits for it to end and drops the passes it asked for.
+    void stopPolling();
 
     std::unique_ptr<HidAccess> m_owned_hid;
     std::unique_ptr<Widget> m_window;
