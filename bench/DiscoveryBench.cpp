@@ -4,13 +4,13 @@
 #include "AllocationCounter.h"
 #include "AllocationSites.h"
 #include "BenchClock.h"
-#include "BenchWindow.h"
 #include "BootloaderProtocol.h"
 #include "FirmwareImage.h"
 #include "LeanHidBus.h"
 #include "PlatformHidAccess.h"
 #include "VirtualHidAccess.h"
 #include "Widget.h"
+#include "WindowRig.h"
 
 #include <QApplication>
 #include <QDir>
@@ -115,9 +115,10 @@ void measureLeanBus(int passes)
     for (int foreign : g_foreignCounts) {
         LeanHidBus bus(foreign);
         bus.controller().setInstalledVersion(EMBEDDED_FIRMWARE_VERSION);
-        std::unique_ptr<Widget> window = openWindowWithoutPolling(bus);
+        const WindowRig rig(bus);
+        Widget& window = rig.window();
         const PassFigures figures = measurePasses(
-            *window, passes,
+            window, passes,
             [&] { return std::make_pair(bus.foreignOpens(), bus.controllerOpens()); }, [] {}, true);
         if (foreign == 1)
             single = figures;
@@ -139,11 +140,12 @@ void measureVirtualBus(int passes)
         VirtualController& controller = bus.addController();
         controller.setMode(VirtualController::Mode::Bootloader);
         controller.setInstalledVersion(EMBEDDED_FIRMWARE_VERSION);
-        std::unique_ptr<Widget> window = openWindowWithoutPolling(bus);
+        const WindowRig rig(bus);
+        Widget& window = rig.window();
         // The bus counts opens of foreign interfaces; the controller is opened once a pass.
         int passesSoFar = 0;
         const PassFigures figures = measurePasses(
-            *window, passes, [&] { return std::make_pair(bus.foreignOpenCount(), passesSoFar); },
+            window, passes, [&] { return std::make_pair(bus.foreignOpenCount(), passesSoFar); },
             [&] {
                 ++passesSoFar;
                 bus.clearTrace();
@@ -167,10 +169,11 @@ void measurePlatformBackend(int passes)
         "interfaces present, no controller:\n",
         unsigned(CONTROLLER_VID), hidraw);
     std::unique_ptr<HidAccess> hid = createPlatformHidAccess();
-    std::unique_ptr<Widget> window = openWindowWithoutPolling(*hid);
+    const WindowRig rig(*hid);
+    Widget& window = rig.window();
     // hidapi counts no opens, and there is no bus to tidy between the passes.
     const auto noOpens = [] { return std::make_pair(0, 0); };
-    const PassFigures figures = measurePasses(*window, passes, noOpens, {}, false);
+    const PassFigures figures = measurePasses(window, passes, noOpens, {}, false);
     std::printf("    pass wall %.2f us median, CPU %.2f us median, %llu allocations per pass, "
                 "repaint after "
                 "%.1f us median\n",
@@ -183,15 +186,16 @@ void printAllocationSites()
 {
     LeanHidBus bus(64);
     bus.controller().setInstalledVersion(EMBEDDED_FIRMWARE_VERSION);
-    std::unique_ptr<Widget> window = openWindowWithoutPolling(bus);
-    window->show();
-    window->_Open_Update_device();
+    const WindowRig rig(bus);
+    Widget& window = rig.window();
+    window.show();
+    window._Open_Update_device();
     QApplication::processEvents();
     AllocationSites::setEnabled(true);
     AllocationSites::clear();
     {
         const AllocationCounter::Scope counting;
-        window->_Open_Update_device();
+        window._Open_Update_device();
     }
     AllocationSites::setEnabled(false);
     std::printf(

@@ -4,12 +4,12 @@
 #include "AllocationCounter.h"
 #include "AllocationSites.h"
 #include "BenchClock.h"
-#include "BenchWindow.h"
 #include "FirmwareImage.h"
 #include "FlashingOrder.h"
 #include "LeanHidBus.h"
 #include "VirtualHidAccess.h"
 #include "Widget.h"
+#include "WindowRig.h"
 
 #include <QApplication>
 #include <QProgressBar>
@@ -74,14 +74,15 @@ void measureOverhead(bool shown, int runs)
 {
     LeanHidBus bus;
     prepareController(bus.controller());
-    std::unique_ptr<Widget> window = openWindowWithoutPolling(bus);
+    const WindowRig rig(bus);
+    Widget& window = rig.window();
     if (shown)
-        showAsPressed(*window);
-    if (!window->_Open_Update_device())
+        showAsPressed(window);
+    if (!window._Open_Update_device())
         fail("the discovery pass did not find the controller");
 
     for (int warmUp = 0; warmUp < 3; ++warmUp) {
-        if (!flashOnce(*window, bus.controller()))
+        if (!flashOnce(window, bus.controller()))
             fail("a warm-up update did not write and verify every page");
         QApplication::processEvents();
     }
@@ -97,7 +98,7 @@ void measureOverhead(bool shown, int runs)
             const AllocationCounter::Scope counting;
             wallStart = BenchClock::monotonicNanos();
             cpuStart = BenchClock::threadCpuNanos();
-            ok = flashOnce(*window, bus.controller());
+            ok = flashOnce(window, bus.controller());
             cpuEnd = BenchClock::threadCpuNanos();
             wallEnd = BenchClock::monotonicNanos();
         }
@@ -145,10 +146,11 @@ void measureAgainstUsbBound(const char* label, Bus& bus, VirtualController& cont
                             std::uint64_t (*modelledNanos)(const Bus&), int runs)
 {
     prepareController(controller);
-    std::unique_ptr<Widget> window = openWindowWithoutPolling(bus);
+    const WindowRig rig(bus);
+    Widget& window = rig.window();
     if (shown)
-        showAsPressed(*window);
-    if (!window->_Open_Update_device())
+        showAsPressed(window);
+    if (!window._Open_Update_device())
         fail("the discovery pass did not find the controller");
     QApplication::processEvents();
 
@@ -158,7 +160,7 @@ void measureAgainstUsbBound(const char* label, Bus& bus, VirtualController& cont
         const std::uint64_t modelledBefore = modelledNanos(bus);
         const std::int64_t cpuStart = BenchClock::threadCpuNanos();
         const std::int64_t start = BenchClock::monotonicNanos();
-        const bool ok = flashOnce(*window, controller);
+        const bool ok = flashOnce(window, controller);
         const std::int64_t end = BenchClock::monotonicNanos();
         const std::int64_t cpuEnd = BenchClock::threadCpuNanos();
         if (!ok)
@@ -231,15 +233,16 @@ void measureHoldTime(int runs)
         LeanHidBus bus;
         bus.setLatency(reportMicros, g_pageProgramMicros);
         prepareController(bus.controller());
-        std::unique_ptr<Widget> window = openWindowWithoutPolling(bus);
-        showAsPressed(*window);
-        if (!window->_Open_Update_device())
+        const WindowRig rig(bus);
+        Widget& window = rig.window();
+        showAsPressed(window);
+        if (!window._Open_Update_device())
             fail("the discovery pass did not find the controller");
         QApplication::processEvents();
         std::vector<double> seconds;
         for (int run = 0; run < runs; ++run) {
             const std::int64_t start = BenchClock::monotonicNanos();
-            const bool ok = flashOnce(*window, bus.controller());
+            const bool ok = flashOnce(window, bus.controller());
             const std::int64_t end = BenchClock::monotonicNanos();
             if (!ok)
                 fail("an update at the polling interval did not write and verify every page");
@@ -265,17 +268,18 @@ void printAllocationSites(bool shown, bool verboseSites)
 {
     LeanHidBus bus;
     prepareController(bus.controller());
-    std::unique_ptr<Widget> window = openWindowWithoutPolling(bus);
+    const WindowRig rig(bus);
+    Widget& window = rig.window();
     if (shown)
-        showAsPressed(*window);
-    if (!window->_Open_Update_device() || !flashOnce(*window, bus.controller()))
+        showAsPressed(window);
+    if (!window._Open_Update_device() || !flashOnce(window, bus.controller()))
         fail("the update before the allocation census failed");
     QApplication::processEvents();
     AllocationSites::setEnabled(true);
     AllocationSites::clear();
     {
         const AllocationCounter::Scope counting;
-        if (!flashOnce(*window, bus.controller()))
+        if (!flashOnce(window, bus.controller()))
             fail("the update of the allocation census failed");
     }
     AllocationSites::setEnabled(false);

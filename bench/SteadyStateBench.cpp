@@ -5,10 +5,10 @@
 //
 //   lumaro-bench-steady [--passes N]      default 100,000 passes per state
 
-#include "BenchWindow.h"
 #include "FirmwareImage.h"
 #include "VirtualHidAccess.h"
 #include "Widget.h"
+#include "WindowRig.h"
 
 #include <QApplication>
 #include <QPushButton>
@@ -65,19 +65,19 @@ void runState(const State& state, long passes)
         controller.setInstalledVersion(static_cast<std::uint16_t>(state.installed));
         controller.setWrongChecksumPage(state.flashStopsAtPage < 61 ? state.flashStopsAtPage : -1);
     }
-    g_device_version = 0;
-    std::unique_ptr<Widget> window = openWindowWithoutPolling(bus);
-    window->show();
+    const WindowRig rig(bus);
+    Widget& window = rig.window();
+    window.show();
     QApplication::processEvents();
-    window->_Open_Update_device();
+    window._Open_Update_device();
     if (state.flashStopsAtPage >= 0)
-        window->_DownLoad_Firmware_Data(g_firmware_image);
+        window._DownLoad_Firmware_Data(g_firmware_image);
 
     using Clock = std::chrono::steady_clock;
     Clock::duration longest{};
     const auto runPasses = [&](long count) {
         for (long i = 0; i < count; ++i) {
-            QMetaObject::invokeMethod(window.get(), "_Open_Update_device", Qt::QueuedConnection);
+            QMetaObject::invokeMethod(&window, "_Open_Update_device", Qt::QueuedConnection);
             const Clock::time_point start = Clock::now();
             QApplication::processEvents();
             longest = std::max(longest, Clock::now() - start);

@@ -4,17 +4,17 @@
 //    matched the table;
 //  - the stored version is always that of the last whole info reply, or 0 once a run starts
 //    rewriting the flash; never parsed from a failed read's leftovers;
-//  - Update and Finish are never shown together, and a finished update shows Finish;
+//  - the window always shows one of its states (never Update beside Finish, say), and a finished
+//    update shows Finish;
 //  - after a pass at most one handle is open, none when the pass found no controller;
 //  - no handle is used after it is closed or closed twice (the stack aborts on that).
 // The sanitizers catch the rest: out-of-bounds access, use after free, undefined behaviour.
 
 #include "FirmwareImage.h"
 #include "FuzzedHidAccess.h"
-#include "Widget.h"
+#include "WindowRig.h"
 
 #include <QApplication>
-#include <QPushButton>
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -25,9 +25,8 @@ namespace {
 
 QApplication* g_application = nullptr;
 FuzzedHidAccess* g_bus = nullptr;
+WindowRig* g_rig = nullptr;
 Widget* g_window = nullptr;
-QPushButton* g_update_button = nullptr;
-QPushButton* g_finish = nullptr;
 
 [[noreturn]] void broken(const char* what)
 {
@@ -39,15 +38,14 @@ void checkWindow()
 {
     if (g_device_version != g_bus->expectedVersion())
         broken("the stored version is not that of the last whole info reply");
-    if (!g_update_button->isHidden() && !g_finish->isHidden())
-        broken("Update and Finish shown together");
-    if (g_window->updateFinished() && (g_finish->isHidden() || !g_update_button->isHidden()))
-        broken("a finished update without Finish");
+    // Such as Update beside Finish, or a finished update without Finish.
+    if (g_rig->shownState() == WindowState::Contradictory)
+        broken("the window shows none of its states");
 }
 
 void pass()
 {
-    const bool found = g_window->_Open_Update_device();
+    const bool found = g_rig->pass();
     if (g_bus->openHandleCount() != (found ? 1 : 0))
         broken("a pass left the wrong number of handles open");
     if (found != (g_window->deviceHandle() != nullptr))
@@ -72,16 +70,9 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     g_application = new QApplication(*argc, *argv);
     g_bus = new FuzzedHidAccess;
-    g_window = new Widget(*g_bus);
     // Passes run when the input says, not when the polling thread asks.
-    CFindDeviceThread* polling = g_window->findDeviceThread();
-    polling->m_stop_polling = true;
-    polling->wait();
-    QCoreApplication::removePostedEvents(g_window, QEvent::MetaCall);
-    g_update_button = g_window->findChild<QPushButton*>(QStringLiteral("UpdateBtn"));
-    g_finish = g_window->findChild<QPushButton*>(QStringLiteral("Finish"));
-    if (!g_update_button || !g_finish)
-        broken("the form has no UpdateBtn or Finish");
+    g_rig = new WindowRig(*g_bus);
+    g_window = &g_rig->window();
     return 0;
 }
 
@@ -94,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     g_bus->setEmpty(true);
     pass();
     g_bus->setEmpty(false);
-    g_device_version = 0;
+    WindowRig::resetDeviceState();
     g_bus->setExpectedVersion(0);
 
     const int steps = input.ConsumeIntegralInRange<int>(1, 8);

@@ -29,13 +29,13 @@ QString AccessibleTexts::windowDescription(WindowState state, std::uint32_t inst
     const QString found = QStringLiteral("Controller in update mode with %1.")
                               .arg(installedFirmware(installedVersion));
     switch (state) {
-    case WindowState::NoController:
+    case WindowState::NoDevice:
         return QStringLiteral("No controller found. Connect the QR5 Lumaro with its USB cable.");
     case WindowState::UpdateMode:
         return found;
     case WindowState::UpdateOffered:
         return found + QStringLiteral(" Update to firmware %1 offered.").arg(embeddedVersion());
-    case WindowState::Updating:
+    case WindowState::Flashing:
         return QStringLiteral("Updating the controller to firmware %1. Keep it connected.")
             .arg(embeddedVersion());
     case WindowState::UpToDate:
@@ -43,6 +43,9 @@ QString AccessibleTexts::windowDescription(WindowState state, std::uint32_t inst
     case WindowState::Finished:
         return QStringLiteral("Update finished: firmware %1 written and verified.")
             .arg(embeddedVersion());
+    case WindowState::Contradictory:
+        // The window never describes itself in one.
+        break;
     }
     return QString();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "WindowState.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -8,18 +10,6 @@
 // its state only as pictures and visible widgets; these texts say the same to a screen reader.
 class AccessibleTexts {
 public:
-    // What the window shows, from a screen reader's point of view.
-    enum class WindowState {
-        NoController,
-        // A bootloader is held but neither button is up yet.
-        UpdateMode,
-        UpdateOffered,
-        Updating,
-        UpToDate,
-        // The firmware was written in this run of the program.
-        Finished
-    };
-
     // The title bar's text.
     static QString windowName();
     // `installedVersion` is the version word of the last info reply (0 for a blank controller).

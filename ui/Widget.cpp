@@ -199,10 +199,33 @@ void Widget::clearDeviceState()
     describeState();
 }
 
+// The window may not be on screen yet, so it is the widgets' own hiding that counts, not their
+// visibility.
+WindowState Widget::shownState() const
+{
+    const bool update = !m_ui->UpdateBtn->isHidden();
+    const bool progress = !m_ui->m_update_progress->isHidden();
+    const bool finish = !m_ui->Finish->isHidden();
+    if (!m_device_connected) {
+        const bool anyShown = update || progress || finish || m_update_finished;
+        return anyShown ? WindowState::Contradictory : WindowState::NoDevice;
+    }
+    if (finish) {
+        if (update)
+            return WindowState::Contradictory;
+        return m_update_finished ? WindowState::Finished : WindowState::UpToDate;
+    }
+    if (m_update_finished)
+        return WindowState::Contradictory;
+    if (update)
+        return WindowState::UpdateOffered;
+    return progress ? WindowState::Flashing : WindowState::UpdateMode;
+}
+
 // The pictures and the visible form show the state; a screen reader learns it from here.
 void Widget::describeState()
 {
-    m_accessibility->refresh(m_device_connected, m_update_finished, g_device_version);
+    m_accessibility->refresh(shownState(), g_device_version);
 }
 
 bool Widget::sendReport()

@@ -3,6 +3,7 @@
 #include "BaseWindow.h"
 #include "CFindDeviceThread.h"
 #include "HidAccess.h"
+#include "WindowState.h"
 
 #include <QPointer>
 
@@ -40,6 +41,8 @@ public:
     bool updateFinished() const { return m_update_finished; }
     const std::uint8_t* outReport() const { return m_out_report; }
     const std::uint8_t* inReport() const { return m_in_report; }
+    // Read from the widgets themselves, so that it holds for whatever moved them.
+    WindowState shownState() const;
 
 private slots:
     void on_UpdateBtn_clicked();

@@ -47,18 +47,15 @@ Q_COREAPP_STARTUP_FUNCTION(installUpdaterWindowFactory)
 WindowAccessibility::WindowAccessibility(QWidget& window, QPushButton& update,
                                          QProgressBar& progress, QPushButton& finish)
     : m_window(window)
-    , m_update(update)
-    , m_progress(progress)
     , m_finish(finish)
 {
     setName(m_window, AccessibleTexts::windowName());
-    setName(m_update, AccessibleTexts::updateButtonName());
-    setDescription(m_update, AccessibleTexts::updateButtonDescription());
+    setName(update, AccessibleTexts::updateButtonName());
+    setDescription(update, AccessibleTexts::updateButtonDescription());
     setName(m_finish, AccessibleTexts::finishName());
-    setDescription(m_finish,
-                   AccessibleTexts::finishDescription(AccessibleTexts::WindowState::UpToDate));
-    setName(m_progress, AccessibleTexts::progressName());
-    setDescription(m_progress, AccessibleTexts::progressDescription());
+    setDescription(m_finish, AccessibleTexts::finishDescription(WindowState::UpToDate));
+    setName(progress, AccessibleTexts::progressName());
+    setDescription(progress, AccessibleTexts::progressDescription());
 
     // The title bar belongs to the reusable frame, which has no words of this program's. Its one
     // label besides the title text shows the icon.
@@ -76,29 +73,9 @@ WindowAccessibility::WindowAccessibility(QWidget& window, QPushButton& update,
     }
 }
 
-// What the form shows. The window may not be on screen yet, so it is the widgets' own hiding that
-// counts, not their visibility.
-AccessibleTexts::WindowState WindowAccessibility::state(bool deviceConnected,
-                                                        bool updateFinished) const
+void WindowAccessibility::refresh(WindowState state, std::uint32_t installedVersion)
 {
-    using State = AccessibleTexts::WindowState;
-    if (!deviceConnected)
-        return State::NoController;
-    if (!m_finish.isHidden())
-        return updateFinished ? State::Finished : State::UpToDate;
-    // After a run that stopped short the bar stays up beside the offered button.
-    if (!m_update.isHidden())
-        return State::UpdateOffered;
-    if (!m_progress.isHidden())
-        return State::Updating;
-    return State::UpdateMode;
-}
-
-void WindowAccessibility::refresh(bool deviceConnected, bool updateFinished,
-                                  std::uint32_t installedVersion)
-{
-    const AccessibleTexts::WindowState now = state(deviceConnected, updateFinished);
-    if (!m_finish.isHidden())
-        setDescription(m_finish, AccessibleTexts::finishDescription(now));
-    setDescription(m_window, AccessibleTexts::windowDescription(now, installedVersion));
+    if (state == WindowState::UpToDate || state == WindowState::Finished)
+        setDescription(m_finish, AccessibleTexts::finishDescription(state));
+    setDescription(m_window, AccessibleTexts::windowDescription(state, installedVersion));
 }

@@ -18,13 +18,9 @@ public:
                         QPushButton& finish);
 
     // To be called once the window's state has settled.
-    void refresh(bool deviceConnected, bool updateFinished, std::uint32_t installedVersion);
+    void refresh(WindowState state, std::uint32_t installedVersion);
 
 private:
-    AccessibleTexts::WindowState state(bool deviceConnected, bool updateFinished) const;
-
     QWidget& m_window;
-    QPushButton& m_update;
-    QProgressBar& m_progress;
     QPushButton& m_finish;
 };

@@ -13,10 +13,9 @@
 // and exits 0 when every pass found the controller.
 
 #include "BootloaderProtocol.h"
-#include "CFindDeviceThread.h"
 #include "OpenCountingHidAccess.h"
 #include "PlatformHidAccess.h"
-#include "Widget.h"
+#include "WindowRig.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -98,15 +97,11 @@ int main(int argc, char** argv)
                 walk.controllerIndex, walk.unopenable);
 
     // The benchmark decides when a pass runs: the polling thread is stopped before its first.
-    Widget window(hid);
-    CFindDeviceThread* polling = window.findDeviceThread();
-    polling->m_stop_polling = true;
-    polling->wait();
-    QCoreApplication::removePostedEvents(&window, QEvent::MetaCall);
-    window.show();
+    WindowRig rig(hid);
+    rig.window().show();
     QApplication::processEvents();
     for (int pass = 0; pass < g_warm_up_passes; ++pass) {
-        window._Open_Update_device();
+        rig.pass();
         QApplication::processEvents();
     }
 
@@ -118,7 +113,7 @@ int main(int argc, char** argv)
     QElapsedTimer clock;
     for (int pass = 0; pass < passes; ++pass) {
         clock.start();
-        found += window._Open_Update_device() ? 1 : 0;
+        found += rig.pass() ? 1 : 0;
         nanos.push_back(clock.nsecsElapsed());
         // The repaint the pass scheduled is the event loop's, not the pass's.
         QApplication::processEvents();

@@ -26,7 +26,7 @@
 #include "ForwardingHidAccess.h"
 #include "PlatformHidAccess.h"
 #include "SingleInstance.h"
-#include "Widget.h"
+#include "WindowRig.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -82,15 +82,11 @@ bool leaveUnreadReply(Widget& window, HidAccess& hid)
 
 class Driver {
 public:
-    Driver(Widget& window, ForwardingHidAccess& hid)
-        : m_window(window)
+    Driver(WindowRig& rig, ForwardingHidAccess& hid)
+        : m_rig(rig)
         , m_hid(hid)
-        , m_update(window.findChild<QPushButton*>("UpdateBtn"))
-        , m_finish(window.findChild<QPushButton*>("Finish"))
     {
     }
-
-    bool hasForm() const { return m_update && m_finish; }
 
     // Passes of its own until one finds the bootloader (or, with `present` false, until one
     // finds none); prints how many passes that took.
@@ -102,7 +98,7 @@ public:
         bool found = !present;
         while (found != present && clock.elapsed() < g_discovery_deadline_ms) {
             ++passes;
-            found = m_window._Open_Update_device();
+            found = m_rig.pass();
             if (found != present)
                 QTest::qWait(100);
         }
@@ -118,13 +114,12 @@ public:
         const int failuresBefore = failures();
         QElapsedTimer clock;
         clock.start();
-        QTest::mouseClick(m_update, Qt::LeftButton);
+        QTest::mouseClick(m_rig.updateButton(), Qt::LeftButton);
         bool updateHidden = false;
-        while (!m_finish->isVisible() && failures() == failuresBefore
-               && !(updateHidden && m_update->isVisible())
-               && clock.elapsed() < g_flash_deadline_ms) {
+        while (!m_rig.finish()->isVisible() && failures() == failuresBefore
+               && !(updateHidden && offered()) && clock.elapsed() < g_flash_deadline_ms) {
             QTest::qWait(20);
-            updateHidden = updateHidden || !m_update->isVisible();
+            updateHidden = updateHidden || !offered();
         }
         std::printf("%s ms %lld failed-writes %d failed-reads %d last-failed-read-ms %lld\n", tag,
                     static_cast<long long>(clock.elapsed()), m_hid.failedWrites(),
@@ -136,19 +131,18 @@ public:
     {
         QElapsedTimer clock;
         clock.start();
-        while (!m_update->isVisible() && clock.elapsed() < deadline)
+        while (!offered() && clock.elapsed() < deadline)
             QTest::qWait(20);
-        std::printf("%s offered %d ms %lld\n", tag, m_update->isVisible() ? 1 : 0,
+        std::printf("%s offered %d ms %lld\n", tag, offered() ? 1 : 0,
                     static_cast<long long>(clock.elapsed()));
     }
 
 private:
     int failures() const { return m_hid.failedReads() + m_hid.failedWrites(); }
+    bool offered() const { return m_rig.shownState() == WindowState::UpdateOffered; }
 
-    Widget& m_window;
+    WindowRig& m_rig;
     ForwardingHidAccess& m_hid;
-    QPushButton* m_update;
-    QPushButton* m_finish;
 };
 
 // Counts what a person or a screen reader would notice of a widget: focus moving, a widget shown
@@ -167,8 +161,9 @@ public:
     }
 };
 
-int watch(Widget& window)
+int watch(WindowRig& rig)
 {
+    Widget& window = rig.window();
     constexpr int kStartMs = 2000, kMutedMs = 20000, kSteadyMs = 5000;
     QElapsedTimer sinceTick;
     qint64 longestGapMs = 0;
@@ -192,18 +187,18 @@ int watch(Widget& window)
                 static_cast<long long>(longestGapMs), static_cast<long long>(startGapMs));
     std::printf("watch-answer-now\n");
 
-    auto* finish = window.findChild<QPushButton*>("Finish");
+    const auto upToDate = [&rig] { return rig.shownState() == WindowState::UpToDate; };
     QElapsedTimer clock;
     clock.start();
-    while (!finish->isVisible() && clock.elapsed() < 10000)
+    while (!upToDate() && clock.elapsed() < 10000)
         runFor(20);
-    std::printf("watch-found finish %d ms %lld\n", finish->isVisible() ? 1 : 0,
+    std::printf("watch-found finish %d ms %lld\n", upToDate() ? 1 : 0,
                 static_cast<long long>(clock.elapsed()));
 
     window.activateWindow();
     const bool active = QTest::qWaitForWindowActive(&window);
     QTest::keyClick(&window, Qt::Key_Tab);
-    const bool focused = active && QApplication::focusWidget() == finish;
+    const bool focused = active && QApplication::focusWidget() == rig.finish();
     int passes = 0;
     QObject::connect(window.findDeviceThread(), &CFindDeviceThread::FindDevice_Signal, &window,
                      [&passes] { ++passes; });
@@ -252,7 +247,8 @@ int main(int argc, char** argv)
         std::sscanf(argv[1], "hold=%d", &holdMs);
     const std::unique_ptr<HidAccess> platformHid = createPlatformHidAccess();
     ForwardingHidAccess hid(*platformHid);
-    Widget window(hid);
+    WindowRig rig(hid, WindowRig::Polling::Running);
+    Widget& window = rig.window();
     if (instance) {
         instance->raiseOnRequest(window);
         QObject::connect(&*instance, &SingleInstance::raiseRequested,
@@ -265,13 +261,13 @@ int main(int argc, char** argv)
         return app.exec();
     }
     if (argc > 1 && std::strcmp(argv[1], "watch") == 0)
-        return watch(window);
+        return watch(rig);
 
-    Driver driver(window, hid);
-    auto* update = window.findChild<QPushButton*>("UpdateBtn");
-    auto* finish = window.findChild<QPushButton*>("Finish");
-    auto* progress = window.findChild<QProgressBar*>("m_update_progress");
-    if (!driver.hasForm() || !progress) {
+    Driver driver(rig, hid);
+    QPushButton* update = rig.updateButton();
+    QPushButton* finish = rig.finish();
+    QProgressBar* progress = rig.progress();
+    if (!update || !finish || !progress) {
         std::printf("driver-error form widgets missing\n");
         return 3;
     }
@@ -301,7 +297,7 @@ int main(int argc, char** argv)
     if (found && update->isVisible()) {
         driver.runUntilEnd("driver-flash");
         QTest::qWait(g_settle_ms);
-        finished = finish->isVisible() && !update->isVisible() && window.updateFinished();
+        finished = rig.shownState() == WindowState::Finished;
     }
     std::printf("driver-final update %d finish %d progress %d finished %d\n",
                 update->isVisible() ? 1 : 0, finish->isVisible() ? 1 : 0, progress->value(),

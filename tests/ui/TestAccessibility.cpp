@@ -1,5 +1,5 @@
 #include "TestSupport.h"
-#include "WindowRig.h"
+#include "BusRig.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -140,8 +140,8 @@ void TestAccessibility::controlsAreNamed()
     QFETCH(int, role);
     QFETCH(QString, name);
     QFETCH(QString, description);
-    WindowRig rig;
-    Widget& window = rig.open();
+    BusRig rig;
+    Widget& window = rig.window();
     QObject* target = object == window.objectName() ? &window : window.findChild<QObject*>(object);
     QVERIFY(target);
     QAccessibleInterface* iface = interfaceOf(target);
@@ -156,8 +156,8 @@ void TestAccessibility::controlsAreNamed()
 
 void TestAccessibility::everyControlHasAName()
 {
-    WindowRig rig;
-    Widget& window = rig.open();
+    BusRig rig;
+    Widget& window = rig.window();
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     rig.addBootloader(0x116);
@@ -211,26 +211,25 @@ void TestAccessibility::statesAreRead()
     QFETCH(bool, flash);
     QFETCH(QString, window);
     QFETCH(QString, finish);
-    WindowRig rig;
-    rig.open();
+    BusRig rig;
     if (installed >= 0)
         rig.addBootloader(static_cast<std::uint16_t>(installed));
     rig.pass();
     if (flash)
         rig.clickUpdateAndFlash();
-    QCOMPARE(description(rig.window.get()), window);
+    QCOMPARE(description(&rig.window()), window);
     // The indicator's picture says "Up to date" either way.
     QCOMPARE(interfaceOf(rig.finish())->text(QAccessible::Name), QStringLiteral("Up to date"));
     QCOMPARE(description(rig.finish()), finish);
     // The state holds while the controller stays: the window reads the same after the next pass.
     rig.pass();
-    QCOMPARE(description(rig.window.get()), window);
+    QCOMPARE(description(&rig.window()), window);
 }
 
 void TestAccessibility::anUpdatePressedThroughItsActionIsHeardToTheEnd()
 {
-    WindowRig rig;
-    Widget& window = rig.open();
+    BusRig rig;
+    Widget& window = rig.window();
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     rig.addBootloader(0x116);
@@ -262,8 +261,8 @@ void TestAccessibility::anUpdatePressedThroughItsActionIsHeardToTheEnd()
 
 void TestAccessibility::aPassThatFindsTheSameIsSilent()
 {
-    WindowRig rig;
-    Widget& window = rig.open();
+    BusRig rig;
+    Widget& window = rig.window();
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     rig.pass();
@@ -335,8 +334,8 @@ void TestAccessibility::aPassThatFindsTheSameChangesNothing()
 {
     QFETCH(int, installed);
     QFETCH(int, flashStopsAtPage);
-    WindowRig rig;
-    Widget& window = rig.open();
+    BusRig rig;
+    Widget& window = rig.window();
     if (installed == -2)
         rig.bus.addForeignInterface(CONTROLLER_VID, PID_NORMAL_MODE);
     else if (installed >= 0)

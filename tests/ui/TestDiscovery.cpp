@@ -1,6 +1,6 @@
 #include "BootloaderProtocol.h"
 #include "TestSupport.h"
-#include "WindowRig.h"
+#include "BusRig.h"
 
 #include <QElapsedTimer>
 #include <QtTest>
@@ -24,26 +24,11 @@ std::vector<std::uint32_t> stringRequestLengths(const VirtualHidAccess& bus)
     return lengths;
 }
 
-enum class Shown { NoDevice, UpdateOffered, Finish };
-
 // An interface ahead of the controller that is not it.
 enum class Other { Opens, CannotOpen, NoAttributes };
 
-Shown shownState(WindowRig& rig)
-{
-    if (!rig.updateButton()->isHidden() && rig.finish()->isHidden())
-        return Shown::UpdateOffered;
-    if (rig.updateButton()->isHidden() && !rig.finish()->isHidden())
-        return Shown::Finish;
-    if (rig.updateButton()->isHidden() && rig.finish()->isHidden())
-        return Shown::NoDevice;
-    QTest::qFail("UpdateBtn and Finish are shown together", __FILE__, __LINE__);
-    return Shown::NoDevice;
-}
-
 } // namespace
 
-Q_DECLARE_METATYPE(Shown)
 Q_DECLARE_METATYPE(Other)
 
 class TestDiscovery : public QObject {
@@ -72,93 +57,84 @@ private slots:
 
 void TestDiscovery::emptyBusShowsNoDevice()
 {
-    WindowRig rig;
-    rig.open();
+    BusRig rig;
     QVERIFY(!rig.pass());
-    QCOMPARE(shownState(rig), Shown::NoDevice);
-    QVERIFY(rig.progress()->isHidden());
-    QVERIFY(rig.window->deviceHandle() == nullptr);
+    QCOMPARE(rig.shownState(), WindowState::NoDevice);
+    QVERIFY(rig.window().deviceHandle() == nullptr);
 }
 
 void TestDiscovery::bootloaderVersionDecidesWhatIsOffered_data()
 {
     QTest::addColumn<int>("version");
-    QTest::addColumn<Shown>("shown");
-    QTest::newRow("blank") << 0xFFFF << Shown::UpdateOffered;
+    QTest::addColumn<WindowState>("shown");
+    QTest::newRow("blank") << 0xFFFF << WindowState::UpdateOffered;
     // Named by the version word: a build of another release shows its own gate in the row names.
     const int embedded = int(EMBEDDED_FIRMWARE_VERSION);
-    QTest::addRow("0x%04X, one below", embedded - 1) << embedded - 1 << Shown::UpdateOffered;
-    QTest::addRow("0x%04X, the embedded", embedded) << embedded << Shown::Finish;
-    QTest::addRow("0x%04X, one above", embedded + 1) << embedded + 1 << Shown::Finish;
+    QTest::addRow("0x%04X, one below", embedded - 1) << embedded - 1 << WindowState::UpdateOffered;
+    QTest::addRow("0x%04X, the embedded", embedded) << embedded << WindowState::UpToDate;
+    QTest::addRow("0x%04X, one above", embedded + 1) << embedded + 1 << WindowState::UpToDate;
     QTest::addRow("0x%04X, the next major", (embedded & 0xFF00) + 0x100)
-        << (embedded & 0xFF00) + 0x100 << Shown::Finish;
+        << (embedded & 0xFF00) + 0x100 << WindowState::UpToDate;
 }
 
 void TestDiscovery::bootloaderVersionDecidesWhatIsOffered()
 {
     QFETCH(int, version);
-    QFETCH(Shown, shown);
-    WindowRig rig;
+    QFETCH(WindowState, shown);
+    BusRig rig;
     rig.addBootloader(static_cast<std::uint16_t>(version));
-    rig.open();
     rig.progress()->setValue(7);
 
     QVERIFY(rig.pass());
 
-    QCOMPARE(shownState(rig), shown);
+    QCOMPARE(rig.shownState(), shown);
     QCOMPARE(g_device_version, version == 0xFFFF ? 0u : std::uint32_t(version));
-    QVERIFY(!rig.window->updateFinished());
     // The progress bar is left as it was.
     QCOMPARE(rig.progress()->value(), 7);
-    QVERIFY(rig.window->deviceHandle() != nullptr);
+    QVERIFY(rig.window().deviceHandle() != nullptr);
 }
 
 void TestDiscovery::finishedRunKeepsFinishUntilTheControllerLeaves()
 {
-    WindowRig rig;
+    BusRig rig;
     VirtualController& controller = rig.addBootloader(0x0116);
-    rig.open();
     rig.pass();
     rig.clickUpdateAndFlash();
-    QVERIFY(rig.window->updateFinished());
+    QVERIFY(rig.window().updateFinished());
 
     // Even a controller that claims an older version afterwards keeps Finish while it stays.
     controller.setInstalledVersion(0x0100);
     QVERIFY(rig.pass());
-    QCOMPARE(shownState(rig), Shown::Finish);
-    QVERIFY(rig.window->updateFinished());
+    QCOMPARE(rig.shownState(), WindowState::Finished);
 
     rig.bus.setPlugged(controller, false);
     QVERIFY(!rig.pass());
-    QCOMPARE(shownState(rig), Shown::NoDevice);
-    QVERIFY(!rig.window->updateFinished());
-    QVERIFY(rig.progress()->isHidden());
+    QCOMPARE(rig.shownState(), WindowState::NoDevice);
     QCOMPARE(rig.progress()->value(), 0);
 
     // Back with an older version: judged by its version alone, the update is offered again.
     rig.bus.setPlugged(controller, true);
     QVERIFY(rig.pass());
-    QCOMPARE(shownState(rig), Shown::UpdateOffered);
+    QCOMPARE(rig.shownState(), WindowState::UpdateOffered);
 }
 
 void TestDiscovery::normalModeControllerIsSwitched()
 {
-    WindowRig rig;
+    BusRig rig;
     VirtualController& controller = rig.bus.addController();
-    rig.open();
 
     QVERIFY(!rig.pass());
 
     QCOMPARE(stringRequestLengths(rig.bus), (std::vector<std::uint32_t>{14, 15, 16, 17, 18}));
     QCOMPARE(rig.bus.sleptMs(), std::uint64_t(100));
     QCOMPARE(rig.bus.openHandleCount(), 0);
-    QCOMPARE(shownState(rig), Shown::NoDevice);
+    QCOMPARE(rig.shownState(), WindowState::NoDevice);
     QCOMPARE(controller.restartCount(), 0);
 
     // It comes back in its bootloader by the next pass.
     QVERIFY(rig.pass());
     QCOMPARE(controller.mode(), VirtualController::Mode::Bootloader);
-    QCOMPARE(shownState(rig), Shown::UpdateOffered);
+    QCOMPARE(rig.shownState(), WindowState::UpdateOffered);
     QCOMPARE(g_device_version, EMBEDDED_FIRMWARE_VERSION - 1);
 }
 
@@ -175,10 +151,9 @@ void TestDiscovery::switchStopsAtTheFirstFailedRequest()
 {
     QFETCH(int, failing);
     QFETCH(int, made);
-    WindowRig rig;
+    BusRig rig;
     VirtualController& controller = rig.bus.addController();
     rig.bus.failStringRequest(failing);
-    rig.open();
 
     QVERIFY(!rig.pass());
 
@@ -191,9 +166,8 @@ void TestDiscovery::switchStopsAtTheFirstFailedRequest()
 
 void TestDiscovery::switchStringStaysInTheNextInfoRequest()
 {
-    WindowRig rig;
+    BusRig rig;
     rig.bus.addController();
-    rig.open();
     rig.pass();
     std::vector<std::uint8_t> stringData;
     for (const auto& transfer : rig.bus.trace()) {
@@ -238,7 +212,7 @@ void TestDiscovery::otherInterfacesAreSkipped()
     QFETCH(int, vendor);
     QFETCH(int, product);
     QFETCH(Other, other);
-    WindowRig rig;
+    BusRig rig;
     if (other == Other::Opens)
         rig.bus.addForeignInterface(vendor, product);
     else if (other == Other::CannotOpen)
@@ -246,14 +220,13 @@ void TestDiscovery::otherInterfacesAreSkipped()
     else
         rig.bus.addAttributelessInterface(vendor, product);
     rig.addBootloader(0x0116);
-    rig.open();
 
     // Passes come twice a second for as long as the program runs: a handle left behind by each
     // would pile up.
     for (int pass = 0; pass < 50; ++pass)
         QVERIFY(rig.pass());
 
-    QCOMPARE(shownState(rig), Shown::UpdateOffered);
+    QCOMPARE(rig.shownState(), WindowState::UpdateOffered);
     QCOMPARE(rig.bus.foreignWriteCount(), 0);
     QCOMPARE(rig.bus.stringRequestCount(), 0);
     QCOMPARE(rig.bus.openHandleCount(), 1);
@@ -264,10 +237,9 @@ void TestDiscovery::otherInterfacesAreSkipped()
 
 void TestDiscovery::bootloaderAheadOfANormalModeControllerEndsThePass()
 {
-    WindowRig rig;
+    BusRig rig;
     rig.addBootloader(0x0116);
     VirtualController& normal = rig.bus.addController();
-    rig.open();
 
     QVERIFY(rig.pass());
     QCOMPARE(rig.bus.stringRequestCount(), 0);
@@ -276,10 +248,9 @@ void TestDiscovery::bootloaderAheadOfANormalModeControllerEndsThePass()
 
 void TestDiscovery::normalModeControllerAheadOfABootloaderIsSwitchedFirst()
 {
-    WindowRig rig;
+    BusRig rig;
     VirtualController& normal = rig.bus.addController();
     rig.addBootloader(0x0116);
-    rig.open();
 
     // The switched controller leaves the bus at once; the bootloader behind it takes the index the
     // pass has already looked at, so this pass ends without one.
@@ -293,16 +264,15 @@ void TestDiscovery::normalModeControllerAheadOfABootloaderIsSwitchedFirst()
     QCOMPARE(normal.mode(), VirtualController::Mode::Bootloader);
     QCOMPARE(rig.bus.openHandleCount(), 1);
     QCOMPARE(rig.bus.writeCount(), 1);
-    QCOMPARE(shownState(rig), Shown::UpdateOffered);
+    QCOMPARE(rig.shownState(), WindowState::UpdateOffered);
 }
 
 void TestDiscovery::oneHandleIsHeldPerPass()
 {
-    WindowRig rig;
+    BusRig rig;
     rig.bus.addForeignInterface(0x046D, 0xC077);
     rig.bus.addController();
     rig.addBootloader(EMBEDDED_FIRMWARE_VERSION);
-    rig.open();
     // The switched controller leaves the bus, so the bootloader behind it moves to the index the
     // pass has just looked at and is found by the next pass.
     QVERIFY(!rig.pass());
@@ -322,9 +292,8 @@ void TestDiscovery::oneHandleIsHeldPerPass()
 
 void TestDiscovery::failedInfoQueryKeepsTheStoredVersion()
 {
-    WindowRig rig;
+    BusRig rig;
     VirtualController& controller = rig.addBootloader(0x0116);
-    rig.open();
     rig.pass();
     QCOMPARE(g_device_version, 0x0116u);
 
@@ -335,7 +304,7 @@ void TestDiscovery::failedInfoQueryKeepsTheStoredVersion()
     // No read follows a failed write, and the older version still decides.
     QCOMPARE(rig.bus.readCount(), 0);
     QCOMPARE(g_device_version, 0x0116u);
-    QCOMPARE(shownState(rig), Shown::UpdateOffered);
+    QCOMPARE(rig.shownState(), WindowState::UpdateOffered);
 
     rig.bus.clearTrace();
     rig.bus.neverAnswerRead(1);
@@ -366,13 +335,12 @@ void TestDiscovery::infoReplyFields()
     QFETCH(int, version);
     QFETCH(bool, isBootloader);
     QFETCH(std::uint32_t, storedVersion);
-    WindowRig rig;
+    BusRig rig;
     VirtualController& controller = rig.addBootloader(static_cast<std::uint16_t>(version));
     controller.setIdentifier(static_cast<std::uint16_t>(identifier));
-    rig.open();
     rig.pass();
 
-    QCOMPARE(rig.window->_Query_Device_Info(), isBootloader);
+    QCOMPARE(rig.window()._Query_Device_Info(), isBootloader);
     QCOMPARE(g_bootloader_id, std::uint32_t(identifier));
     QCOMPARE(g_device_version, storedVersion);
 }
@@ -416,13 +384,12 @@ void TestDiscovery::pollingThreadAsksForPassesAndStops()
 // Nothing owns the polling thread; once it has ended, its object must not outlive it.
 void TestDiscovery::endedPollingThreadIsDeleted()
 {
-    WindowRig rig;
-    rig.open();
-    QPointer<CFindDeviceThread> polling = rig.window->findDeviceThread();
+    BusRig rig;
+    QPointer<CFindDeviceThread> polling = rig.window().findDeviceThread();
     QVERIFY(polling);
     QVERIFY(polling->isFinished());
     QTRY_VERIFY_WITH_TIMEOUT(polling.isNull(), 10000);
-    QVERIFY(!rig.window->findDeviceThread());
+    QVERIFY(!rig.window().findDeviceThread());
     // The window works on without it.
     rig.addBootloader(0x0116);
     QVERIFY(rig.pass());

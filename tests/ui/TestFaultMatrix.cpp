@@ -177,7 +177,7 @@ void TestFaultMatrix::cleanRunFollowsTheLayout()
         expected.push_back(step.write);
     QCOMPARE(writes, expected);
     QVERIFY(RunAnalysis(m_rig->bus.trace()).everyPageVerifiedInOrder());
-    QVERIFY(m_rig->window->updateFinished());
+    QVERIFY(m_rig->window().updateFinished());
     QVERIFY(flashHoldsTheImage(*m_rig->controller));
 }
 
@@ -281,8 +281,8 @@ void TestFaultMatrix::faultAtEveryTransfer()
 
     // Never lies: Finish, and the flag behind it, only when every page was verified.
     const bool verified = run.everyPageVerifiedInOrder();
-    QCOMPARE(after.updateFinished, verified);
-    QCOMPARE(after.finishShown, verified);
+    QCOMPARE(rig.window().updateFinished(), verified);
+    QCOMPARE(after.state == WindowState::Finished, verified);
     QCOMPARE(after.progressValue, run.expectedProgress());
     if (verified) {
         ++m_finished_despite_fault;
@@ -319,7 +319,7 @@ void TestFaultMatrix::faultAtEveryTransfer()
     QCOMPARE(bus.openHandleCount(), found ? 1 : 0);
     if (!found)
         expectStates({QStringLiteral("No device")}, "after the next pass");
-    else if (after.updateFinished)
+    else if (after.state == WindowState::Finished)
         expectStates({QStringLiteral("Flashed in this run")}, "after the next pass");
     else
         expectStates({QStringLiteral("Update offered"), QStringLiteral("Up to date")},

@@ -1,6 +1,6 @@
 #include "BaseWindow.h"
 #include "CustomTitle.h"
-#include "WindowRig.h"
+#include "BusRig.h"
 
 #include <QMetaMethod>
 #include <QtTest>
@@ -33,7 +33,7 @@ private slots:
     void windowTitle();
 
 private:
-    WindowRig m_rig;
+    BusRig<> m_rig;
 };
 
 // Each row is named after the class or object that it pins.
@@ -142,7 +142,7 @@ void TestFixedInterface::objects()
     QFETCH(QString, sheet);
 
     const QString name = QTest::currentDataTag();
-    Widget& window = m_rig.open();
+    Widget& window = m_rig.window();
     const QList<QWidget*> children = window.findChildren<QWidget*>(name);
     QCOMPARE(children.size(), parent.isEmpty() ? 0 : 1);
     QWidget* object = parent.isEmpty() ? &window : children.first();
@@ -155,7 +155,7 @@ void TestFixedInterface::objects()
 
 void TestFixedInterface::windowTitle()
 {
-    QCOMPARE(m_rig.open().windowTitle(), QStringLiteral("Widget"));
+    QCOMPARE(m_rig.window().windowTitle(), QStringLiteral("Widget"));
 }
 
 QTEST_MAIN(TestFixedInterface)

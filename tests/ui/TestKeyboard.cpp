@@ -1,4 +1,4 @@
-#include "WindowRig.h"
+#include "BusRig.h"
 
 #include <QApplication>
 #include <QImage>
@@ -20,18 +20,18 @@ private slots:
 private:
     // Opens the window on a bus that holds a bootloader of this version (0: none), runs one pass
     // and shows it active.
-    Widget& openShown(WindowRig& rig, int installedVersion);
+    Widget& openShown(BusRig<>& rig, int installedVersion);
     static QString focusName()
     {
         return QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString();
     }
 };
 
-Widget& TestKeyboard::openShown(WindowRig& rig, int installedVersion)
+Widget& TestKeyboard::openShown(BusRig<>& rig, int installedVersion)
 {
     if (installedVersion > 0)
         rig.addBootloader(static_cast<std::uint16_t>(installedVersion));
-    Widget& window = rig.open();
+    Widget& window = rig.window();
     rig.pass();
     window.show();
     window.activateWindow();
@@ -55,7 +55,7 @@ void TestKeyboard::tabOrder()
 {
     QFETCH(int, installedVersion);
     QFETCH(QStringList, tabs);
-    WindowRig rig;
+    BusRig rig;
     Widget& window = openShown(rig, installedVersion);
     // Nothing but the window has focus until a key moves it.
     QCOMPARE(QApplication::focusWidget(), &window);
@@ -108,7 +108,7 @@ void TestKeyboard::pressingKeys()
     QFETCH(int, modifiers);
     QFETCH(int, threadsStarted);
     QFETCH(int, repeats);
-    WindowRig rig;
+    BusRig rig;
     Widget& window = openShown(rig, installedVersion);
     // A key on the window before Tab reaches no button.
     QTest::keyClick(&window, Qt::Key(key));
@@ -143,7 +143,7 @@ void TestKeyboard::frameOnlyAfterAKeyAndFittedToTheButton()
     QFETCH(int, installedVersion);
     QFETCH(QString, button);
     QFETCH(int, tabs);
-    WindowRig rig;
+    BusRig rig;
     Widget& window = openShown(rig, installedVersion);
     auto* control = window.findChild<QPushButton*>(button);
     QVERIFY(control);
@@ -185,13 +185,13 @@ void TestKeyboard::frameOnlyAfterAKeyAndFittedToTheButton()
 
 void TestKeyboard::focusFollowsUpdateToTheFinishIndicator()
 {
-    WindowRig rig;
+    BusRig rig;
     Widget& window = openShown(rig, 0x116);
     QTest::keyClick(&window, Qt::Key_Tab);
     QCOMPARE(focusName(), QStringLiteral("UpdateBtn"));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
     rig.deliverUpdateSignals();
-    QVERIFY(rig.window->updateFinished());
+    QVERIFY(rig.window().updateFinished());
     QCOMPARE(focusName(), QStringLiteral("Finish"));
 
     // Keys pressed while the run held the window reach the finish indicator and start nothing.

@@ -87,18 +87,17 @@ void TestShortReplies::shortInfoReplyLeavesTheStoredVersion()
     rig.startClean(opposite);
     QCOMPARE(g_device_version, std::uint32_t(opposite));
     g_device_version = static_cast<std::uint32_t>(storedVersion);
-    const Bytes before = inReportOf(*rig.window);
+    const Bytes before = inReportOf(rig.window());
     rig.bus.clearTrace();
     rig.bus.garbageReply(1, reply);
 
     QVERIFY(rig.pass());
 
     QCOMPARE(rig.bus.readCount(), 1);
-    QCOMPARE(inReportOf(*rig.window), before);
+    QCOMPARE(inReportOf(rig.window()), before);
     QCOMPARE(g_device_version, std::uint32_t(storedVersion));
-    const FaultRig::View view = rig.view();
-    QCOMPARE(view.updateShown, storedVersion == 0x0116);
-    QCOMPARE(view.finishShown, storedVersion != 0x0116);
+    QCOMPARE(rig.shownState(),
+             storedVersion == 0x0116 ? WindowState::UpdateOffered : WindowState::UpToDate);
 }
 
 void TestShortReplies::shortReplyInARunIsAFailedRead_data()
@@ -125,18 +124,17 @@ void TestShortReplies::shortReplyInARunIsAFailedRead()
     rig.clickUpdateAndFlash();
 
     // The buffer holds the last whole reply, untouched by the short one.
-    QCOMPARE(inReportOf(*rig.window), lastWholeReply(rig.bus));
+    QCOMPARE(inReportOf(rig.window()), lastWholeReply(rig.bus));
     const RunAnalysis run(rig.bus.trace());
     const bool infoRead = read == FlashingOrder::readOf(FlashingOrder::Role::Info).number;
     QCOMPARE(rig.bus.readCount(), infoRead ? FlashingOrder::readCount() : read);
     if (infoRead) {
         // The version stored by discovery decided, and the run went through.
         QVERIFY(run.everyPageVerifiedInOrder());
-        QVERIFY(rig.window->updateFinished());
+        QVERIFY(rig.window().updateFinished());
     } else {
         QCOMPARE(run.transferCount(), run.failedTransfers().back());
-        QVERIFY(!rig.window->updateFinished());
-        QVERIFY(!rig.view().finishShown);
+        QCOMPARE(rig.shownState(), WindowState::Flashing);
     }
 }
 

@@ -1,6 +1,6 @@
 #include "CustomTitle.h"
 #include "TestSupport.h"
-#include "WindowRig.h"
+#include "BusRig.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -74,9 +74,8 @@ void TestWidget::formWidgets()
     QFETCH(QRect, geometry);
     QFETCH(QSize, minimum);
     QFETCH(QSize, maximum);
-    WindowRig rig;
-    rig.open();
-    QWidget* widget = rig.window->findChild<QWidget*>(name);
+    BusRig rig;
+    QWidget* widget = rig.window().findChild<QWidget*>(name);
     QVERIFY(widget);
     QCOMPARE(widget->geometry(), geometry);
     QCOMPARE(widget->minimumSize(), minimum);
@@ -86,9 +85,8 @@ void TestWidget::formWidgets()
 
 void TestWidget::startUpState()
 {
-    WindowRig rig;
-    rig.open();
-    Widget& window = *rig.window;
+    BusRig rig;
+    Widget& window = rig.window();
     QCOMPARE(window.size(), QSize(575, 575));
     QCOMPARE(window.minimumSize(), QSize(575, 575));
     QCOMPARE(window.maximumSize(), QSize(575, 575));
@@ -112,9 +110,8 @@ void TestWidget::startUpState()
 
 void TestWidget::titleBarSettings()
 {
-    WindowRig rig;
-    rig.open();
-    auto* bar = rig.window->findChild<CustomTitle*>();
+    BusRig rig;
+    auto* bar = rig.window().findChild<CustomTitle*>();
     QVERIFY(bar);
     QCOMPARE(bar->pos(), QPoint(0, 0));
     QCOMPARE(bar->width(), 575);
@@ -134,10 +131,9 @@ void TestWidget::titleBarSettings()
 
 void TestWidget::onlyUpdateButtonIsConnectedByName()
 {
-    WindowRig rig;
-    rig.open();
+    BusRig rig;
     // disconnect() answers whether there was a connection to undo.
-    QVERIFY(QObject::disconnect(rig.updateButton(), SIGNAL(clicked()), rig.window.get(),
+    QVERIFY(QObject::disconnect(rig.updateButton(), SIGNAL(clicked()), &rig.window(),
                                 SLOT(on_UpdateBtn_clicked())));
     QVERIFY(!QObject::disconnect(rig.updateButton(), SIGNAL(clicked(bool)), nullptr, nullptr));
     QVERIFY(!QObject::disconnect(rig.finish(), SIGNAL(clicked(bool)), nullptr, nullptr));
@@ -145,8 +141,7 @@ void TestWidget::onlyUpdateButtonIsConnectedByName()
 
 void TestWidget::acceptedClickShowsAnEmptyBarAndStartsAThread()
 {
-    WindowRig rig;
-    rig.open();
+    BusRig rig;
     rig.updateButton()->show();
 
     rig.updateButton()->click();
@@ -161,9 +156,9 @@ void TestWidget::acceptedClickShowsAnEmptyBarAndStartsAThread()
 
 void TestWidget::titleBarCloseClosesFirstThenStopsPollingAndExitsWithZero()
 {
-    WindowRig rig;
-    rig.bus.setRealSleeps(false);
-    Widget window(rig.bus);
+    VirtualHidAccess bus;
+    bus.setRealSleeps(false);
+    Widget window(bus);
     CloseObserver observer(window);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -184,9 +179,9 @@ void TestWidget::titleBarCloseClosesFirstThenStopsPollingAndExitsWithZero()
 
 void TestWidget::otherCloseEndsTheLoopWithoutStoppingPolling()
 {
-    WindowRig rig;
-    rig.bus.setRealSleeps(false);
-    Widget window(rig.bus);
+    VirtualHidAccess bus;
+    bus.setRealSleeps(false);
+    Widget window(bus);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     CFindDeviceThread* polling = window.findDeviceThread();
