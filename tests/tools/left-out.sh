@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# What ./check counts as a stage that ran short, from logs as the stages write them.
+# What ./check counts as a stage that ran short, from logs as the stages write them, and sudo
+# inside a stage: under ./check it never asks, and says why it cannot go on.
 set -uo pipefail
-left_out=$1
+left_out=$1 rig_dir=$2
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 failures=0
@@ -33,5 +34,15 @@ the release check skipped Authenticode: no Qt for Windows to build the program w
 a test skipped TestSingleInstance::init() acting as another account needs root
 a Windows unit skipped utf8: ANSI code page is 1252" "$("$left_out" "$scratch" short)"
 
-echo "$((2 - failures)) passed, $failures failed"
+# sudo as a user whose sudo wants a password: the stand-ins say who they are and what was asked.
+mkdir "$scratch/bin"
+printf '#!/bin/sh\necho 1000\n' > "$scratch/bin/id"
+printf '#!/bin/sh\necho "sudo $*" >> "%s/sudo.calls"\n[ "$1" != -n ]\n' "$scratch" > "$scratch/bin/sudo"
+chmod +x "$scratch/bin/id" "$scratch/bin/sudo"
+message=$(PATH=$scratch/bin:$PATH LUMARO_RIGS_REQUIRED=1 sh -c '. "$1/rig.sh"; rig_apt install x' rig "$rig_dir" 2>&1)
+expect "under ./check, sudo that wants a password fails at once" \
+    "rig: sudo needs a password: run ./check from a terminal (it asks once, up front)|sudo -n true" \
+    "$message|$(cat "$scratch/sudo.calls")"
+
+echo "$((3 - failures)) passed, $failures failed"
 [[ $failures -eq 0 ]]
