@@ -31,7 +31,7 @@ while [[ $# -gt 0 ]]; do
         --shots) shots=$2; shift 2 ;;
         --pictures) pictures=$2; shift 2 ;;
         --) shift; break ;;
-        *) echo "drive-updater: unknown argument $1" >&2; exit 2 ;;
+        *) echo "ProgramOnDisplay: unknown argument $1" >&2; exit 2 ;;
     esac
 done
 [[ $expect =~ ^(update|no-controller|window)$ ]] && [[ -n $shots && -d $pictures && $# -gt 0 ]] \

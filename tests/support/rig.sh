@@ -13,8 +13,18 @@ rig_need() { # command package
 }
 
 # Root's commands through sudo when not root; apt waits for another apt rather than failing.
+# Under ./check, which asked for the password up front, sudo never asks: a prompt in a stage's
+# background process group could not reach the terminal and would stop the stage.
 rig_sudo() {
-    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+    if [ "$(id -u)" -eq 0 ]; then
+        "$@"
+    elif [ "${LUMARO_RIGS_REQUIRED:-0}" = 1 ]; then
+        sudo -n true 2> /dev/null ||
+            { echo "$rig_name: sudo needs a password: run ./check from a terminal (it asks once, up front)" >&2; return 1; }
+        sudo -n "$@"
+    else
+        sudo "$@"
+    fi
 }
 rig_apt() {
     rig_sudo env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 -y -q "$@"
