@@ -13,7 +13,7 @@
 // and exits 0 when every pass found the controller.
 
 #include "BootloaderProtocol.h"
-#include "OpenCountingHidAccess.h"
+#include "ForwardingHidAccess.h"
 #include "PlatformHidAccess.h"
 #include "WindowRig.h"
 
@@ -79,7 +79,7 @@ int main(int argc, char** argv)
     const int expected = argc > 3 ? std::atoi(argv[3]) : 0;
 
     const std::unique_ptr<HidAccess> platformHid = createPlatformHidAccess();
-    OpenCountingHidAccess hid(*platformHid);
+    ForwardingHidAccess hid(*platformHid);
 
     QElapsedTimer arrival;
     arrival.start();

@@ -1,5 +1,7 @@
 #include "ForwardingHidAccess.h"
 
+#include "BootloaderProtocol.h"
+
 #include <algorithm>
 #include <chrono>
 
@@ -15,12 +17,26 @@ HidGuid ForwardingHidAccess::getHidGuid()
 
 HidHandle ForwardingHidAccess::openInterface(const HidGuid& hidClass, std::uint32_t index)
 {
-    return m_target.openInterface(hidClass, index);
+    const HidHandle handle = m_target.openInterface(hidClass, index);
+    if (handle == INVALID_HID_HANDLE)
+        ++m_unopenable;
+    else if (handle)
+        m_unsorted = handle;
+    return handle;
 }
 
 bool ForwardingHidAccess::getAttributes(HidHandle handle, HidAttributes* attributes)
 {
-    return m_target.getAttributes(handle, attributes);
+    const bool read = m_target.getAttributes(handle, attributes);
+    if (handle && handle == m_unsorted) {
+        const std::uint32_t id = read ? hidIdWord(attributes->vendorId, attributes->productId) : 0;
+        if (id == NORMAL_MODE_ID_WORD || id == BOOTLOADER_MODE_ID_WORD)
+            ++m_controller_opens;
+        else
+            ++m_foreign_opens;
+        m_unsorted = nullptr;
+    }
+    return read;
 }
 
 bool ForwardingHidAccess::getIndexedString(HidHandle handle, std::uint32_t stringIndex,

@@ -6,9 +6,11 @@
 #include <cstdint>
 #include <vector>
 
-// Hands every call to another HidAccess and records the reports that went out. It says it does not
-// reach hardware, which lets a stand-in firmware image through to the USB gadget of the kernel
-// test: inside that virtual machine the gadget is the only device there is.
+// Hands every call to another HidAccess, records the reports that went out and counts what was
+// opened: an interface whose open succeeded is sorted, by the attributes read next, into the
+// controller (either identity) and everything else. It says it does not reach hardware, which lets
+// a stand-in firmware image through to the USB gadget of the kernel test: inside that virtual
+// machine the gadget is the only device there is.
 class ForwardingHidAccess : public HidAccess {
 public:
     explicit ForwardingHidAccess(HidAccess& target);
@@ -37,6 +39,11 @@ public:
     // How long the last failed read held the caller; -1 before any.
     long long lastFailedReadMs() const { return m_last_failed_read_ms; }
     int stringRequests() const { return m_string_requests; }
+    // Opened and found not to be the controller (or its attributes unreadable).
+    int foreignOpens() const { return m_foreign_opens; }
+    int controllerOpens() const { return m_controller_opens; }
+    // Present but refused: INVALID_HID_HANDLE.
+    int unopenable() const { return m_unopenable; }
 
 private:
     HidAccess& m_target;
@@ -46,4 +53,8 @@ private:
     int m_failed_reads = 0;
     long long m_last_failed_read_ms = -1;
     int m_string_requests = 0;
+    HidHandle m_unsorted = nullptr;
+    int m_foreign_opens = 0;
+    int m_controller_opens = 0;
+    int m_unopenable = 0;
 };

@@ -59,6 +59,13 @@ QStringList KernelRunResults::linesStartingWith(const QString& tag) const
     return found;
 }
 
+int KernelRunResults::field(const QString& tag, const QString& name) const
+{
+    const QStringList words = value(tag).split(QLatin1Char(' '));
+    const int at = int(words.indexOf(name));
+    return at >= 0 && at + 1 < words.size() ? words[at + 1].toInt() : -1;
+}
+
 QList<QByteArray> KernelRunResults::hexLines(const QString& tag) const
 {
     QList<QByteArray> payloads;
@@ -89,6 +96,24 @@ std::vector<qint64> KernelRunResults::receivedMicros(int attach) const
             micros.push_back(line.section(QLatin1Char(' '), 1, 1).toLongLong());
     }
     return micros;
+}
+
+QString KernelRunResults::writtenDifference() const
+{
+    const QList<QByteArray> written = hexLines(QStringLiteral("write"));
+    const QList<QByteArray> received = hexLines(QStringLiteral("report"));
+    if (written.isEmpty() || received.size() != written.size())
+        return QStringLiteral("%1 reports written, %2 received")
+            .arg(written.size())
+            .arg(received.size());
+    for (int i = 0; i < written.size(); ++i) {
+        if (written[i].size() != 65 || written[i][0] != '\0' || received[i] != written[i].mid(1))
+            return QStringLiteral("report %1 written as %2, received as %3")
+                .arg(i)
+                .arg(QString::fromLatin1(written[i].toHex()),
+                     QString::fromLatin1(received[i].toHex()));
+    }
+    return QString();
 }
 
 QString KernelRunResults::flashDifference() const

@@ -21,6 +21,8 @@ public:
     // The rest of the first line that starts with `tag` and a space.
     QString value(const QString& tag) const;
     QStringList linesStartingWith(const QString& tag) const;
+    // A field of a "tag name value name value..." line, by name; -1 when absent.
+    int field(const QString& tag, const QString& name) const;
     // The hex payload (the last field) of every line that starts with `tag`, in order.
     QList<QByteArray> hexLines(const QString& tag) const;
     bool contains(const QString& line) const { return m_lines.contains(line); }
@@ -31,6 +33,9 @@ public:
     // Microseconds at which each of those arrived.
     std::vector<qint64> receivedMicros(int attach = 1) const;
 
+    // Empty when the device received every report written ("write" lines: 65 bytes, report ID 0
+    // in front) unchanged and in order, and there was one; otherwise what differs.
+    QString writtenDifference() const;
     // Empty when the device's flash ("flash <hex>" lines) holds the embedded image; otherwise
     // what differs.
     QString flashDifference() const;

@@ -31,8 +31,7 @@ private slots:
     void passOpenedEveryInterfaceAheadOfTheController();
 
 private:
-    // A field of a "tag name value name value..." line, by name; -1 when absent.
-    int field(const QString& tag, const QString& name) const;
+    int field(const QString& tag, const QString& name) const { return m_results.field(tag, name); }
 
     KernelRunResults m_results;
 };
@@ -60,13 +59,6 @@ void TestKernelDiscovery::initTestCase()
     QVERIFY2(failure.isEmpty(), qPrintable(failure));
     for (const char* tag : {"wine-0-us", "linux-0-us", "wine-8-us", "linux-8-us"})
         qInfo("%s %s", tag, qPrintable(m_results.value(QLatin1String(tag))));
-}
-
-int TestKernelDiscovery::field(const QString& tag, const QString& name) const
-{
-    const QStringList words = m_results.value(tag).split(QLatin1Char(' '));
-    const int at = words.indexOf(name);
-    return at >= 0 ? words.value(at + 1).toInt() : -1;
 }
 
 void TestKernelDiscovery::everyStepRan()

@@ -43,11 +43,12 @@ private:
 
 void TestKernelTwoCopies::initTestCase()
 {
-    const QString failure = m_results.run(
-        QStringLiteral(LUMARO_TWO_COPIES_RUNNER),
-        {QStringLiteral(LUMARO_KERNEL_WORK_DIR), QStringLiteral(LUMARO_OFFSCREEN_PLUGIN),
-         QStringLiteral(LUMARO_GADGET), QStringLiteral(LUMARO_DRIVER)},
-        QStringLiteral(LUMARO_KERNEL_WORK_DIR), g_runner_deadline_ms);
+    const QString failure
+        = m_results.run(QStringLiteral(LUMARO_KERNEL_RUNNER),
+                        {QStringLiteral("two-copies"), QStringLiteral(LUMARO_KERNEL_WORK_DIR),
+                         QStringLiteral(LUMARO_OFFSCREEN_PLUGIN), QStringLiteral(LUMARO_GADGET),
+                         QStringLiteral(LUMARO_DRIVER)},
+                        QStringLiteral(LUMARO_KERNEL_WORK_DIR), g_runner_deadline_ms);
     QVERIFY2(failure.isEmpty(), qPrintable(failure));
 }
 
@@ -70,15 +71,13 @@ void TestKernelTwoCopies::deviceHearsOnlyTheFirstCopy()
     QCOMPARE(value(QStringLiteral("driver-rc")), QStringLiteral("0"));
     QCOMPARE(value(QStringLiteral("driver-final")),
              QStringLiteral("update 0 finish 1 progress 62 finished 1"));
-    const QList<QByteArray> written = m_results.hexLines(QStringLiteral("write"));
-    const QList<QByteArray> received = m_results.hexLines(QStringLiteral("report"));
-    QCOMPARE(received.size(), written.size());
-    for (int i = 0; i < written.size(); ++i)
-        QCOMPARE(received[i].toHex(), written[i].mid(1).toHex());
-    const QString difference = m_results.flashDifference();
+    QString difference = m_results.writtenDifference();
+    QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    difference = m_results.flashDifference();
     QVERIFY2(difference.isEmpty(), qPrintable(difference));
     QCOMPARE(value(QStringLiteral("gadget-version")), QStringLiteral("0117"));
-    qInfo("device received %d reports, all written by the first copy", int(received.size()));
+    qInfo("device received %d reports, all written by the first copy",
+          int(m_results.hexLines(QStringLiteral("report")).size()));
 }
 
 QTEST_GUILESS_MAIN(TestKernelTwoCopies)

@@ -24,22 +24,18 @@ private slots:
     void closeEndsTheProgramAtOnce();
 
 private:
-    int field(const QString& tag, const QString& name) const
-    {
-        const QStringList words = m_results.value(tag).split(' ');
-        const int at = int(words.indexOf(name));
-        return at >= 0 && at + 1 < words.size() ? words[at + 1].toInt() : -1;
-    }
+    int field(const QString& tag, const QString& name) const { return m_results.field(tag, name); }
     KernelRunResults m_results;
 };
 
 void TestKernelWatch::initTestCase()
 {
-    const QString failure = m_results.run(
-        QStringLiteral(LUMARO_WATCH_RUNNER),
-        {QStringLiteral(LUMARO_KERNEL_WORK_DIR), QStringLiteral(LUMARO_OFFSCREEN_PLUGIN),
-         QStringLiteral(LUMARO_GADGET), QStringLiteral(LUMARO_DRIVER)},
-        QStringLiteral(LUMARO_KERNEL_WORK_DIR), g_runner_deadline_ms);
+    const QString failure
+        = m_results.run(QStringLiteral(LUMARO_KERNEL_RUNNER),
+                        {QStringLiteral("watch"), QStringLiteral(LUMARO_KERNEL_WORK_DIR),
+                         QStringLiteral(LUMARO_OFFSCREEN_PLUGIN), QStringLiteral(LUMARO_GADGET),
+                         QStringLiteral(LUMARO_DRIVER)},
+                        QStringLiteral(LUMARO_KERNEL_WORK_DIR), g_runner_deadline_ms);
     QVERIFY2(failure.isEmpty(), qPrintable(failure));
     QCOMPARE(m_results.value(QStringLiteral("driver-rc")), QStringLiteral("0"));
 }

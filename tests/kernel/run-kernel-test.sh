@@ -1,32 +1,49 @@
 #!/bin/sh
-# Boots the kernel test's virtual machine with an initramfs made from this build's programs, each
-# with every shared library it loads (and Qt's offscreen platform plugin with its own), the USB
-# and HID modules, the udev rule under test and init.sh as /init.
+# Boots the kernel test's virtual machine with one of init.sh's scenarios, in an initramfs made
+# from this build's programs, each with every shared library it loads (and Qt's offscreen platform
+# plugin with its own), and the USB and HID modules.
 #
-#   run-kernel-test.sh <work dir> <qt offscreen plugin> <udev rule> <gadget> <driver> <probe>
+#   run-kernel-test.sh update <work dir> <qt offscreen plugin> <gadget> <driver> <udev rule> <probe>
+#   run-kernel-test.sh two-copies <work dir> <qt offscreen plugin> <gadget> <driver> [unguarded]
+#   run-kernel-test.sh watch <work dir> <qt offscreen plugin> <gadget> <driver>
 #
+# update adds the udev rule under test and the release's seat rule, two-copies strace; its
+# `unguarded` lets the second copy skip the one-copy guard, as every copy did before it existed.
 # Leaves <work dir>/console.log (the VM's console) and <work dir>/results.txt (its report).
 set -eu
-work=$1
-plugin=$2
-rule=$3
+[ $# -ge 5 ] || { echo "usage: run-kernel-test.sh update|two-copies|watch <work dir> ..." >&2; exit 2; }
+scenario=$1 work=$2 plugin=$3 gadget=$4 driver=$5
+shift 5
 here=$(cd "$(dirname "$0")" && pwd)
 rig_dir=$here/../support
 . "$rig_dir/rig.sh"
 . "$rig_dir/vm.sh"
-udevadm=$(command -v udevadm) || rig_missing "udevadm is missing (Debian package udev)"
-# The release's own rule that turns the uaccess tag into the seat user's access.
-seat_rule=/usr/lib/udev/rules.d/73-seat-late.rules
-[ -f "$seat_rule" ] || rig_missing "$seat_rule is missing (Debian package udev)"
 
 vm_make_root "$here/init.sh"
 vm_add_modules $vm_usb_modules
-mkdir -p "$vm_root/etc/udev/rules.d"
-cp "$rule" "$vm_root/etc/udev/rules.d/"
-mkdir -p "$vm_root/usr/lib/udev/rules.d"
-cp "$seat_rule" "$vm_root/usr/lib/udev/rules.d/"
-echo "root:x:0:0::/:/bin/sh" > "$vm_root/etc/passwd"
-echo "root:x:0:" > "$vm_root/etc/group"
-shift 3
-vm_add_programs "$plugin" "$@" "$udevadm"
-vm_boot "$work" 512 120
+case $scenario in
+    update)
+        udevadm=$(command -v udevadm) || rig_missing "udevadm is missing (Debian package udev)"
+        # The release's own rule that turns the uaccess tag into the seat user's access.
+        seat_rule=/usr/lib/udev/rules.d/73-seat-late.rules
+        [ -f "$seat_rule" ] || rig_missing "$seat_rule is missing (Debian package udev)"
+        mkdir -p "$vm_root/etc/udev/rules.d" "$vm_root/usr/lib/udev/rules.d"
+        cp "$1" "$vm_root/etc/udev/rules.d/"
+        cp "$seat_rule" "$vm_root/usr/lib/udev/rules.d/"
+        echo "root:x:0:0::/:/bin/sh" > "$vm_root/etc/passwd"
+        echo "root:x:0:" > "$vm_root/etc/group"
+        set -- "$2" "$udevadm"
+        gadget_options= limit=120 ;;
+    two-copies)
+        rig_need strace strace
+        echo "${1:-}" > "$vm_root/second-copy-options"
+        set -- "$(command -v strace)"
+        gadget_options=bootloader limit=90 ;;
+    watch)
+        set --
+        gadget_options="bootloader up-to-date muted" limit=150 ;;
+    *) echo "run-kernel-test.sh: no scenario $scenario" >&2; exit 2 ;;
+esac
+echo "$scenario $gadget_options" > "$vm_root/scenario"
+vm_add_programs "$plugin" "$gadget" "$driver" "$@"
+vm_boot "$work" 512 "$limit"
