@@ -50,8 +50,7 @@ void testIconIsOne152By152ImageAt32Bits()
 {
     const HRSRC groupResource
         = FindResourceExW(g_module, RT_GROUP_ICON, L"IDI_ICON1", g_us_english);
-    WT_CHECK(groupResource != nullptr);
-    if (groupResource == nullptr)
+    if (!WT_CHECK(groupResource != nullptr))
         return;
     const DWORD groupSize = SizeofResource(g_module, groupResource);
     const auto* group
@@ -75,14 +74,12 @@ void testIconIsOne152By152ImageAt32Bits()
 
     const HRSRC imageResource
         = FindResourceExW(g_module, RT_ICON, MAKEINTRESOURCEW(entry.id), g_us_english);
-    WT_CHECK(imageResource != nullptr);
-    if (imageResource == nullptr)
+    if (!WT_CHECK(imageResource != nullptr))
         return;
     WT_CHECK_EQ(SizeofResource(g_module, imageResource), entry.bytesInResource);
     const auto* image
         = static_cast<const BYTE*>(LockResource(LoadResource(g_module, imageResource)));
-    WT_CHECK(image != nullptr);
-    if (image == nullptr)
+    if (!WT_CHECK(image != nullptr))
         return;
     BITMAPINFOHEADER bitmap;
     std::memcpy(&bitmap, image, sizeof(bitmap));

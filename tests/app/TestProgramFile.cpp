@@ -37,7 +37,7 @@ template <typename T> bool readAt(std::size_t offset, T& value)
     return true;
 }
 
-bool readHeaders(IMAGE_NT_HEADERS64& nt, std::size_t& sectionsOffset)
+bool readHeaders(IMAGE_NT_HEADERS64& nt, std::size_t* sectionsOffset = nullptr)
 {
     IMAGE_DOS_HEADER dos;
     if (!readAt(0, dos) || dos.e_magic != IMAGE_DOS_SIGNATURE || dos.e_lfanew < 0)
@@ -45,8 +45,9 @@ bool readHeaders(IMAGE_NT_HEADERS64& nt, std::size_t& sectionsOffset)
     const std::size_t ntOffset = static_cast<std::size_t>(dos.e_lfanew);
     if (!readAt(ntOffset, nt) || nt.Signature != IMAGE_NT_SIGNATURE)
         return false;
-    sectionsOffset = ntOffset + offsetof(IMAGE_NT_HEADERS64, OptionalHeader)
-                   + nt.FileHeader.SizeOfOptionalHeader;
+    if (sectionsOffset)
+        *sectionsOffset = ntOffset + offsetof(IMAGE_NT_HEADERS64, OptionalHeader)
+                        + nt.FileHeader.SizeOfOptionalHeader;
     return true;
 }
 
@@ -55,7 +56,7 @@ std::size_t fileOffset(DWORD rva)
 {
     IMAGE_NT_HEADERS64 nt;
     std::size_t offset = 0;
-    if (!readHeaders(nt, offset))
+    if (!readHeaders(nt, &offset))
         return 0;
     for (WORD i = 0; i < nt.FileHeader.NumberOfSections; ++i) {
         IMAGE_SECTION_HEADER section;
@@ -72,6 +73,15 @@ std::string lowerCase(std::string text)
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return text;
+}
+
+// The text that starts at a file offset and ends at its NUL or the file's end; "" outside the file.
+std::string textAt(std::size_t offset)
+{
+    if (offset == 0 || offset >= g_file.size())
+        return std::string();
+    return std::string(g_file.data() + offset,
+                       strnlen(g_file.data() + offset, g_file.size() - offset));
 }
 
 // The DLL names of one import directory; its descriptors end with one whose name address is 0.
@@ -92,8 +102,7 @@ std::vector<std::string> dllNames(const IMAGE_NT_HEADERS64& nt, int directory,
         const std::size_t name = fileOffset(nameRva);
         if (!WT_CHECK(name != 0 && name < g_file.size()))
             break;
-        const char* text = g_file.data() + name;
-        names.push_back(lowerCase(std::string(text, strnlen(text, g_file.size() - name))));
+        names.push_back(lowerCase(textAt(name)));
     }
     return names;
 }
@@ -101,8 +110,7 @@ std::vector<std::string> dllNames(const IMAGE_NT_HEADERS64& nt, int directory,
 void testIsA64BitGuiProgram()
 {
     IMAGE_NT_HEADERS64 nt;
-    std::size_t sections = 0;
-    if (!WT_CHECK(readHeaders(nt, sections)))
+    if (!WT_CHECK(readHeaders(nt)))
         return;
     WT_CHECK_EQ(nt.FileHeader.Machine, IMAGE_FILE_MACHINE_AMD64);
     WT_CHECK_EQ(nt.OptionalHeader.Magic, IMAGE_NT_OPTIONAL_HDR64_MAGIC);
@@ -113,8 +121,7 @@ void testIsA64BitGuiProgram()
 void testImportsOnlySystemDlls()
 {
     IMAGE_NT_HEADERS64 nt;
-    std::size_t sections = 0;
-    if (!WT_CHECK(readHeaders(nt, sections))
+    if (!WT_CHECK(readHeaders(nt))
         || !WT_CHECK_EQ(nt.OptionalHeader.Magic, IMAGE_NT_OPTIONAL_HDR64_MAGIC))
         return;
     // A DLL loaded on first use is as much a dependency as one loaded at start.
@@ -149,11 +156,7 @@ std::vector<std::string> importedNames(const IMAGE_NT_HEADERS64& nt, const std::
     IMAGE_IMPORT_DESCRIPTOR descriptor;
     for (std::size_t at = table; table != 0 && readAt(at, descriptor) && descriptor.Name != 0;
          at += sizeof(descriptor)) {
-        const std::size_t name = fileOffset(descriptor.Name);
-        if (name == 0 || name >= g_file.size()
-            || lowerCase(std::string(g_file.data() + name,
-                                     strnlen(g_file.data() + name, g_file.size() - name)))
-                   != dll)
+        if (lowerCase(textAt(fileOffset(descriptor.Name))) != dll)
             continue;
         const DWORD lookup = descriptor.OriginalFirstThunk != 0 ? descriptor.OriginalFirstThunk
                                                                 : descriptor.FirstThunk;
@@ -162,8 +165,7 @@ std::vector<std::string> importedNames(const IMAGE_NT_HEADERS64& nt, const std::
              slot += sizeof(thunk)) {
             const std::size_t byName = fileOffset(DWORD(thunk));
             if ((thunk & IMAGE_ORDINAL_FLAG64) == 0 && byName != 0 && byName + 2 < g_file.size())
-                names.emplace_back(g_file.data() + byName + 2,
-                                   strnlen(g_file.data() + byName + 2, g_file.size() - byName - 2));
+                names.push_back(textAt(byName + 2));
         }
     }
     return names;
@@ -173,8 +175,7 @@ std::vector<std::string> importedNames(const IMAGE_NT_HEADERS64& nt, const std::
 void testTurnsOffWindowGhosting()
 {
     IMAGE_NT_HEADERS64 nt;
-    std::size_t sections = 0;
-    if (!WT_CHECK(readHeaders(nt, sections)))
+    if (!WT_CHECK(readHeaders(nt)))
         return;
     const std::vector<std::string> names = importedNames(nt, "user32.dll");
     WT_CHECK(!names.empty());

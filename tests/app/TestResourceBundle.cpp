@@ -97,14 +97,8 @@ class TestResourceBundle : public QObject {
 private slots:
     void initTestCase();
 
-    void loadsWithFormatAndSize_data() { addRows(); }
-    void loadsWithFormatAndSize();
-    void pngLayout_data() { addRows(false); }
-    void pngLayout();
-    void storage_data() { addRows(); }
-    void storage();
-    void notBlank_data() { addRows(); }
-    void notBlank();
+    void eachPicture_data();
+    void eachPicture();
 
     void statesDiffer_data();
     void statesDiffer();
@@ -115,8 +109,6 @@ private slots:
     void iconHasOneClassicEntry();
 
 private:
-    void addRows(bool withIcon = true);
-
     QTemporaryDir m_elsewhere;
 };
 
@@ -128,7 +120,7 @@ void TestResourceBundle::initTestCase()
     QVERIFY(QDir::current().entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
 }
 
-void TestResourceBundle::addRows(bool withIcon)
+void TestResourceBundle::eachPicture_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("format");
@@ -136,37 +128,34 @@ void TestResourceBundle::addRows(bool withIcon)
     QTest::addColumn<Kind>("kind");
     QTest::addColumn<bool>("compressed");
 
+    // Each row is named after its file.
+    const auto row
+        = [](const char* name, const char* format, QSize size, Kind kind, bool compressed) {
+              QTest::newRow(name) << QString::fromLatin1(name) << QByteArray(format) << size << kind
+                                  << compressed;
+          };
     const QSize skin(310, 129);
-    QTest::newRow("Update_Normal_1")
-        << "Update_Normal_1.png" << QByteArray("png") << skin << Kind::Rgba << true;
-    QTest::newRow("Update_Focous_1")
-        << "Update_Focous_1.png" << QByteArray("png") << skin << Kind::Rgba << true;
-    QTest::newRow("Update_Press_1")
-        << "Update_Press_1.png" << QByteArray("png") << skin << Kind::Rgba << true;
-    QTest::newRow("finish_normal")
-        << "finish_normal.png" << QByteArray("png") << skin << Kind::Rgba << false;
-    QTest::newRow("finish_focous")
-        << "finish_focous.png" << QByteArray("png") << skin << Kind::Rgba << false;
-    QTest::newRow("finish_press") << "finish_press.png" << QByteArray("png") << skin << Kind::Rgba
-                                  << false;
-    if (withIcon)
-        QTest::newRow("logo.ico") << "logo.ico" << QByteArray("ico") << QSize(152, 152)
-                                  << Kind::Icon << true;
-    QTest::newRow("logo.png") << "logo.png" << QByteArray("png") << QSize(363, 268)
-                              << Kind::RgbaInterlaced << false;
-    QTest::newRow("QR5CTRL") << "QR5CTRL.png" << QByteArray("png") << QSize(433, 320) << Kind::Rgba
-                             << true;
-    QTest::newRow("QR5START") << "QR5START.png" << QByteArray("png") << QSize(1671, 1211)
-                              << Kind::Palette << false;
+    row("Update_Normal_1.png", "png", skin, Kind::Rgba, true);
+    row("Update_Focous_1.png", "png", skin, Kind::Rgba, true);
+    row("Update_Press_1.png", "png", skin, Kind::Rgba, true);
+    row("finish_normal.png", "png", skin, Kind::Rgba, false);
+    row("finish_focous.png", "png", skin, Kind::Rgba, false);
+    row("finish_press.png", "png", skin, Kind::Rgba, false);
+    row("logo.ico", "ico", QSize(152, 152), Kind::Icon, true);
+    row("logo.png", "png", QSize(363, 268), Kind::RgbaInterlaced, false);
+    row("QR5CTRL.png", "png", QSize(433, 320), Kind::Rgba, true);
+    row("QR5START.png", "png", QSize(1671, 1211), Kind::Palette, false);
 }
 
-void TestResourceBundle::loadsWithFormatAndSize()
+void TestResourceBundle::eachPicture()
 {
     QFETCH(QString, name);
     QFETCH(QByteArray, format);
     QFETCH(QSize, size);
     QFETCH(Kind, kind);
+    QFETCH(bool, compressed);
 
+    // It loads with its format and size.
     QImageReader reader(g_res + name);
     QCOMPARE(reader.format(), format);
     QCOMPARE(reader.size(), size);
@@ -174,7 +163,6 @@ void TestResourceBundle::loadsWithFormatAndSize()
     QVERIFY2(!image.isNull(), qPrintable(reader.errorString()));
     QCOMPARE(image.size(), size);
     QVERIFY(image.hasAlphaChannel());
-
     if (kind == Kind::Palette) {
         QCOMPARE(image.format(), QImage::Format_Indexed8);
         const QVector<QRgb> table = image.colorTable();
@@ -183,39 +171,28 @@ void TestResourceBundle::loadsWithFormatAndSize()
         QVERIFY(std::any_of(table.begin(), table.end(),
                             [](QRgb c) { return qAlpha(c) > 0 && qAlpha(c) < 255; }));
     }
-}
 
-void TestResourceBundle::pngLayout()
-{
-    QFETCH(QString, name);
-    QFETCH(QSize, size);
-    QFETCH(Kind, kind);
+    // A PNG's own layout.
+    const QByteArray contents = readAll(g_res + name);
+    if (kind != Kind::Icon) {
+        const PngHeader header = pngHeader(contents);
+        QVERIFY(header.valid);
+        QCOMPARE(QSize(int(header.width), int(header.height)), size);
+        QCOMPARE(header.bitDepth, 8);
+        QCOMPARE(header.colourType, kind == Kind::Palette ? 3 : 6);
+        QCOMPARE(header.interlace, kind == Kind::RgbaInterlaced ? 1 : 0);
+        QCOMPARE(hasPngChunk(contents, "tRNS"), kind == Kind::Palette);
+        QVERIFY(hasPngChunk(contents, "IEND"));
+    }
 
-    const QByteArray data = readAll(g_res + name);
-    const PngHeader header = pngHeader(data);
-    QVERIFY(header.valid);
-    QCOMPARE(QSize(int(header.width), int(header.height)), size);
-    QCOMPARE(header.bitDepth, 8);
-    QCOMPARE(header.colourType, kind == Kind::Palette ? 3 : 6);
-    QCOMPARE(header.interlace, kind == Kind::RgbaInterlaced ? 1 : 0);
-    QCOMPARE(hasPngChunk(data, "tRNS"), kind == Kind::Palette);
-    QVERIFY(hasPngChunk(data, "IEND"));
-}
-
-void TestResourceBundle::storage()
-{
-    QFETCH(QString, name);
-    QFETCH(bool, compressed);
-
+    // Its storage in the bundle. Compressed entries hold qCompress's form: the big-endian length,
+    // then a zlib stream.
     const QResource resource(g_res + name);
     QVERIFY(resource.isValid());
     QVERIFY(!QFileInfo(g_res + name).isDir());
     QCOMPARE(resource.compressionAlgorithm(),
              compressed ? QResource::ZlibCompression : QResource::NoCompression);
-
-    // Compressed entries hold qCompress's form: the big-endian length, then a zlib stream.
     const QByteArray stored(reinterpret_cast<const char*>(resource.data()), int(resource.size()));
-    const QByteArray contents = readAll(g_res + name);
     QCOMPARE(resource.uncompressedSize(), qint64(contents.size()));
     if (compressed) {
         QCOMPARE(qFromBigEndian<quint32>(stored.constData()), quint32(contents.size()));
@@ -224,24 +201,19 @@ void TestResourceBundle::storage()
     } else {
         QVERIFY(stored == contents);
     }
-}
-
-void TestResourceBundle::notBlank()
-{
-    QFETCH(QString, name);
 
     // Every picture sits on a transparent ground and draws something solid on it.
-    const QImage image = QImage(g_res + name).convertToFormat(QImage::Format_ARGB32);
-    QVERIFY(!image.isNull());
-    QCOMPARE(qAlpha(image.pixel(0, 0)), 0);
-    QCOMPARE(qAlpha(image.pixel(image.width() - 1, 0)), 0);
+    const QImage argb = QImage(g_res + name).convertToFormat(QImage::Format_ARGB32);
+    QVERIFY(!argb.isNull());
+    QCOMPARE(qAlpha(argb.pixel(0, 0)), 0);
+    QCOMPARE(qAlpha(argb.pixel(argb.width() - 1, 0)), 0);
     qint64 opaque = 0;
-    for (int y = 0; y < image.height(); ++y) {
-        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-        for (int x = 0; x < image.width(); ++x)
+    for (int y = 0; y < argb.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
+        for (int x = 0; x < argb.width(); ++x)
             opaque += qAlpha(line[x]) == 255;
     }
-    const qint64 area = qint64(image.width()) * image.height();
+    const qint64 area = qint64(argb.width()) * argb.height();
     QVERIFY2(opaque * 10 > area,
              qPrintable(QStringLiteral("%1 of %2 pixels opaque").arg(opaque).arg(area)));
 }

@@ -76,8 +76,8 @@ struct Row {
     const char* name;
     const wchar_t* commandLine;
     std::vector<std::string> expected;
-    int mainResult;
-    bool needsWindows1252;
+    int mainResult = 0;
+    bool needsWindows1252 = false;
 };
 
 void testConversion()
@@ -85,37 +85,27 @@ void testConversion()
     const std::string longArgument(5000, 'x');
     const std::wstring longLine = L"prog " + std::wstring(5000, L'x') + L" end";
     const Row rows[] = {
-        {"program name only", L"prog", {"prog"}, 0, false},
-        {"plain words", L"prog one two  three", {"prog", "one", "two", "three"}, 0, false},
+        {"program name only", L"prog", {"prog"}},
+        {"plain words", L"prog one two  three", {"prog", "one", "two", "three"}},
         {"spaces inside quotes",
          L"\"C:\\Program Files\\lumaro.exe\" \"two words\" x",
-         {"C:\\Program Files\\lumaro.exe", "two words", "x"},
-         0,
-         false},
-        {"embedded quotes",
-         L"prog \"say \\\"hi\\\"\" a\\\"b",
-         {"prog", "say \"hi\"", "a\"b"},
-         0,
-         false},
-        {"empty arguments", L"prog \"\" x \"\"", {"prog", "", "x", ""}, 0, false},
+         {"C:\\Program Files\\lumaro.exe", "two words", "x"}},
+        {"embedded quotes", L"prog \"say \\\"hi\\\"\" a\\\"b", {"prog", "say \"hi\"", "a\"b"}},
+        {"empty arguments", L"prog \"\" x \"\"", {"prog", "", "x", ""}},
         {"trailing backslashes",
          L"prog \"C:\\dir\\\\\" C:\\dir\\ a\\\\\\\\\"b\"",
-         {"prog", "C:\\dir\\", "C:\\dir\\", "a\\\\b"},
-         0,
-         false},
+         {"prog", "C:\\dir\\", "C:\\dir\\", "a\\\\b"}},
         {"backslashes before a letter stay",
          L"prog a\\\\b \\\\server\\share",
-         {"prog", "a\\\\b", "\\\\server\\share"},
-         0,
-         false},
-        {"result passed on", L"prog", {"prog"}, 37, false},
-        {"negative result passed on", L"prog -x", {"prog", "-x"}, -5, false},
+         {"prog", "a\\\\b", "\\\\server\\share"}},
+        {"result passed on", L"prog", {"prog"}, 37},
+        {"negative result passed on", L"prog -x", {"prog", "-x"}, -5},
         {"non-ASCII in the ANSI code page",
          L"prog caf\u00e9 \u20ac \u0416 \u00fc\u00df",
          {"prog", "caf\xE9", "\x80", "?", "\xFC\xDF"},
          0,
          true},
-        {"long argument", longLine.c_str(), {"prog", longArgument, "end"}, 0, false},
+        {"long argument", longLine.c_str(), {"prog", longArgument, "end"}},
     };
 
     for (const Row& row : rows) {
@@ -159,8 +149,7 @@ void testOwnCommandLine()
     // The real process line: whatever ctest passed must arrive unchanged in count and order.
     int wideCount = 0;
     LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &wideCount);
-    WT_CHECK(wide != nullptr);
-    if (wide == nullptr)
+    if (!WT_CHECK(wide != nullptr))
         return;
     g_seen = Seen();
     g_main_result = 0;

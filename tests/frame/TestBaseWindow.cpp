@@ -72,15 +72,6 @@ QImage renderWindow(QWidget& window)
     return image;
 }
 
-QString describe(const QColor& colour)
-{
-    return QStringLiteral("rgba(%1, %2, %3, %4)")
-        .arg(colour.red())
-        .arg(colour.green())
-        .arg(colour.blue())
-        .arg(colour.alpha());
-}
-
 } // namespace
 
 class TestBaseWindow : public QObject {
@@ -89,8 +80,7 @@ class TestBaseWindow : public QObject {
 private slots:
     void initTestCase();
 
-    void topLevelConstruction();
-    void childConstruction();
+    void construction();
 
     void panelBorderAndOutside_data();
     void panelBorderAndOutside();
@@ -113,7 +103,7 @@ void TestBaseWindow::initTestCase()
     QApplication::setQuitOnLastWindowClosed(false);
 }
 
-void TestBaseWindow::topLevelConstruction()
+void TestBaseWindow::construction()
 {
     ProbeWindow window;
     // Qt marks a parentless widget as a window on top of the flags it was given.
@@ -130,16 +120,14 @@ void TestBaseWindow::topLevelConstruction()
     QCOMPARE(bar->pos(), QPoint(0, 0));
     QCOMPARE(bar->size(), QSize(575, 40));
     QVERIFY(!bar->isWindow());
-}
 
-void TestBaseWindow::childConstruction()
-{
+    // With a parent it is no window, and its flags are what it set.
     QWidget parent;
-    auto* window = new ProbeWindow(&parent);
-    QCOMPARE(int(window->windowFlags()), 0x4800);
-    QVERIFY(!window->isWindow());
-    QCOMPARE(window->parentWidget(), &parent);
-    QVERIFY(window->testAttribute(Qt::WA_TranslucentBackground));
+    auto* child = new ProbeWindow(&parent);
+    QCOMPARE(int(child->windowFlags()), 0x4800);
+    QVERIFY(!child->isWindow());
+    QCOMPARE(child->parentWidget(), &parent);
+    QVERIFY(child->testAttribute(Qt::WA_TranslucentBackground));
 }
 
 void TestBaseWindow::panelBorderAndOutside_data()
@@ -151,41 +139,35 @@ void TestBaseWindow::panelBorderAndOutside_data()
 
     // The 4-pixel pen is centred on the edges at 2 and 573 and covers 0..3 and 571..574; the
     // sample points lie outside both pictures' rectangles and below the title bar.
+    const auto row
+        = [](const char* name, const QSize& size, bool connected, QPoint point,
+             const QColor& colour) { QTest::newRow(name) << size << connected << point << colour; };
     const QSize fitted(575, 575);
-    QTest::newRow("panel, bottom middle") << fitted << false << QPoint(300, 555) << g_panel;
-    QTest::newRow("panel, inside bottom border") << fitted << false << QPoint(300, 570) << g_panel;
-    QTest::newRow("panel, inside left border") << fitted << false << QPoint(4, 555) << g_panel;
-    QTest::newRow("panel, inside right border") << fitted << false << QPoint(570, 555) << g_panel;
-    QTest::newRow("border, bottom inner row") << fitted << false << QPoint(300, 571) << g_border;
-    QTest::newRow("border, bottom outer row") << fitted << false << QPoint(300, 574) << g_border;
-    QTest::newRow("border, left outer column") << fitted << false << QPoint(0, 555) << g_border;
-    QTest::newRow("border, left inner column") << fitted << false << QPoint(3, 555) << g_border;
-    QTest::newRow("border, right inner column") << fitted << false << QPoint(571, 555) << g_border;
-    QTest::newRow("border, right outer column") << fitted << false << QPoint(574, 555) << g_border;
-    QTest::newRow("border, left beside controller picture")
-        << fitted << true << QPoint(1, 300) << g_border;
-    QTest::newRow("panel, left of controller picture")
-        << fitted << true << QPoint(4, 300) << g_panel;
-    QTest::newRow("transparent, bottom-left corner")
-        << fitted << false << QPoint(0, 574) << g_transparent;
-    QTest::newRow("transparent, bottom-right corner")
-        << fitted << false << QPoint(574, 574) << g_transparent;
-    QTest::newRow("transparent, top-left corner")
-        << fitted << false << QPoint(0, 0) << g_transparent;
-    QTest::newRow("transparent, top-right corner")
-        << fitted << false << QPoint(574, 0) << g_transparent;
+    row("panel, bottom middle", fitted, false, {300, 555}, g_panel);
+    row("panel, inside bottom border", fitted, false, {300, 570}, g_panel);
+    row("panel, inside left border", fitted, false, {4, 555}, g_panel);
+    row("panel, inside right border", fitted, false, {570, 555}, g_panel);
+    row("border, bottom inner row", fitted, false, {300, 571}, g_border);
+    row("border, bottom outer row", fitted, false, {300, 574}, g_border);
+    row("border, left outer column", fitted, false, {0, 555}, g_border);
+    row("border, left inner column", fitted, false, {3, 555}, g_border);
+    row("border, right inner column", fitted, false, {571, 555}, g_border);
+    row("border, right outer column", fitted, false, {574, 555}, g_border);
+    row("border, left beside controller picture", fitted, true, {1, 300}, g_border);
+    row("panel, left of controller picture", fitted, true, {4, 300}, g_panel);
+    row("transparent, bottom-left corner", fitted, false, {0, 574}, g_transparent);
+    row("transparent, bottom-right corner", fitted, false, {574, 574}, g_transparent);
+    row("transparent, top-left corner", fitted, false, {0, 0}, g_transparent);
+    row("transparent, top-right corner", fitted, false, {574, 0}, g_transparent);
 
     // A larger window keeps the border where it was and fills the rest with the panel.
     const QSize large(700, 700);
-    QTest::newRow("large: border stays, right") << large << false << QPoint(573, 555) << g_border;
-    QTest::newRow("large: panel beyond right border")
-        << large << false << QPoint(575, 555) << g_panel;
-    QTest::newRow("large: border stays, bottom") << large << false << QPoint(300, 573) << g_border;
-    QTest::newRow("large: panel beyond bottom border")
-        << large << false << QPoint(300, 575) << g_panel;
-    QTest::newRow("large: panel far corner area") << large << false << QPoint(650, 650) << g_panel;
-    QTest::newRow("large: transparent corner")
-        << large << false << QPoint(699, 699) << g_transparent;
+    row("large: border stays, right", large, false, {573, 555}, g_border);
+    row("large: panel beyond right border", large, false, {575, 555}, g_panel);
+    row("large: border stays, bottom", large, false, {300, 573}, g_border);
+    row("large: panel beyond bottom border", large, false, {300, 575}, g_panel);
+    row("large: panel far corner area", large, false, {650, 650}, g_panel);
+    row("large: transparent corner", large, false, {699, 699}, g_transparent);
 }
 
 void TestBaseWindow::panelBorderAndOutside()
@@ -200,8 +182,8 @@ void TestBaseWindow::panelBorderAndOutside()
     window.setDeviceConnected(connected);
     const QImage image = renderWindow(window);
     const QColor actual = image.pixelColor(point);
-    QVERIFY2(actual == expected,
-             qPrintable(describe(actual) + QStringLiteral(" instead of ") + describe(expected)));
+    QVERIFY2(actual == expected, qPrintable(actual.name(QColor::HexArgb) + " instead of "
+                                            + expected.name(QColor::HexArgb)));
 }
 
 void TestBaseWindow::pictureFollowsTheFlag()

@@ -6,7 +6,7 @@
 //
 //   ShutdownProbe <polling|pass|click|flashing|other> <linger-ms>
 
-#include "HookedBus.h"
+#include "VirtualHidAccess.h"
 #include "Widget.h"
 
 #include <QApplication>
@@ -17,9 +17,42 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <thread>
 
 namespace {
+
+// A virtual bus that calls back at the start of every discovery pass and after every report
+// write, so that a scenario can act while the GUI thread is inside a pass or a flashing run.
+class HookedBus : public VirtualHidAccess {
+public:
+    std::function<void(int pass)> onPassStart;
+    std::function<void(int write)> onWrite;
+
+    HidGuid getHidGuid() override
+    {
+        ++m_passes;
+        if (onPassStart)
+            onPassStart(m_passes);
+        return VirtualHidAccess::getHidGuid();
+    }
+    bool writeReport(HidHandle handle, const std::uint8_t* report,
+                     std::uint32_t* bytesWritten) override
+    {
+        const bool ok = VirtualHidAccess::writeReport(handle, report, bytesWritten);
+        ++m_writes;
+        if (onWrite)
+            onWrite(m_writes);
+        return ok;
+    }
+
+    int passCount() const { return m_passes; }
+    int writesSeen() const { return m_writes; }
+
+private:
+    int m_passes = 0;
+    int m_writes = 0;
+};
 
 // A click as the window system delivers it: queued, handled when the GUI thread is free again.
 void postClick(QWidget* button)

@@ -25,24 +25,9 @@ constexpr int g_runAllowanceMs = 20000;
 
 enum Fault { FailTransfer, Unplug, NeverAnswer, AnswersLate, GarbageReply, WrongLengthReply };
 
-const char* faultName(Fault fault)
-{
-    switch (fault) {
-    case FailTransfer:
-        return "fails";
-    case Unplug:
-        return "unplugged";
-    case NeverAnswer:
-        return "never answers";
-    case AnswersLate:
-        return "answers late";
-    case GarbageReply:
-        return "garbage reply";
-    case WrongLengthReply:
-        return "reply of the wrong length";
-    }
-    return "?";
-}
+// In the order of Fault.
+const char* const g_faultNames[] = {"fails",        "unplugged",     "never answers",
+                                    "answers late", "garbage reply", "reply of the wrong length"};
 
 std::uint64_t mix(std::uint64_t value)
 {
@@ -192,7 +177,7 @@ void TestFaultMatrix::faultAtEveryTransfer_data()
             faults.insert(faults.end(), {NeverAnswer, AnswersLate, GarbageReply, WrongLengthReply});
         for (Fault fault : faults) {
             const QString name
-                = steps[i].describe() + QStringLiteral(" ") + QLatin1String(faultName(fault));
+                = steps[i].describe() + QStringLiteral(" ") + QLatin1String(g_faultNames[fault]);
             QTest::newRow(qPrintable(name)) << i << static_cast<int>(fault);
         }
     }
@@ -213,31 +198,20 @@ void TestFaultMatrix::faultAtEveryTransfer()
     rig.startClean(0x0116);
     expectStates({QStringLiteral("Update offered")}, "before the run");
 
-    std::vector<std::uint8_t> garbage;
-    switch (static_cast<Fault>(fault)) {
-    case FailTransfer:
-        if (step.write)
-            bus.failWrite(step.number);
-        else
-            bus.failRead(step.number);
-        break;
-    case Unplug:
+    const std::vector<std::uint8_t> garbage
+        = fault == GarbageReply ? garbageFor(step) : std::vector<std::uint8_t>();
+    if (fault == FailTransfer && step.write)
+        bus.failWrite(step.number);
+    else if (fault == FailTransfer)
+        bus.failRead(step.number);
+    else if (fault == Unplug)
         bus.unplugAtTransfer(step.transfer);
-        break;
-    case NeverAnswer:
+    else if (fault == NeverAnswer)
         bus.neverAnswerRead(step.number);
-        break;
-    case AnswersLate:
+    else if (fault == AnswersLate)
         bus.answerLate(step.number);
-        break;
-    case GarbageReply:
-        garbage = garbageFor(step);
-        bus.garbageReply(step.number, garbage);
-        break;
-    case WrongLengthReply:
-        bus.garbageReply(step.number, wrongLengthFor(step));
-        break;
-    }
+    else
+        bus.garbageReply(step.number, fault == GarbageReply ? garbage : wrongLengthFor(step));
 
     const auto held = rig.clickUpdateAndFlash();
     const RunAnalysis run(bus.trace());

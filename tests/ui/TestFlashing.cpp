@@ -20,12 +20,6 @@ bool isCommand(const Report& report, std::uint8_t command)
     return FlashingOrder::isCommand(report.data() + 1, command);
 }
 
-// Everything the flashing slot wrote, after the discovery pass that found the bootloader.
-std::vector<Report> reportsOfRun(BusRig<>& rig)
-{
-    return rig.bus.writtenReports();
-}
-
 // Those reports as the device receives them, behind their report ID.
 std::vector<FlashingOrder::Report> dataOf(const std::vector<Report>& reports)
 {
@@ -69,16 +63,12 @@ class TestFlashing : public QObject {
 
 private slots:
     void successfulRunWritesTheImageInTheSafeOrder();
-    void checksumMismatchEndsTheRun_data();
-    void checksumMismatchEndsTheRun();
-    void failedReadsEndTheRunLikeAMismatch_data();
-    void failedReadsEndTheRunLikeAMismatch();
+    void faultEndsTheRun_data();
+    void faultEndsTheRun();
     void versionGate_data();
     void versionGate();
     void failedInfoReadLeavesTheStoredVersionInForce_data();
     void failedInfoReadLeavesTheStoredVersionInForce();
-    void failedWritesEndTheRunAtOnce_data();
-    void failedWritesEndTheRunAtOnce();
     void twoAcceptedClicksGiveTwoRuns();
     void clicksAfterAFinishedRunAreIgnored();
     void interruptedUpdateCanBeRepeated();
@@ -100,7 +90,8 @@ void TestFlashing::successfulRunWritesTheImageInTheSafeOrder()
     QCOMPARE(FlashingOrder::readCount(), 185);
     QCOMPARE(rig.bus.writeCount(), FlashingOrder::writeCount());
     QCOMPARE(rig.bus.readCount(), FlashingOrder::readCount());
-    const std::vector<Report> reports = reportsOfRun(rig);
+    // Everything the flashing slot wrote, after the discovery pass that found the bootloader.
+    const std::vector<Report> reports = rig.bus.writtenReports();
     QVERIFY(isCommand(reports.front(), CMD_GET_INFO));
     QVERIFY(isCommand(reports[1], CMD_SET_PAGE));
     QCOMPARE(hexBytes(reports[1].data() + 5, 5), QByteArray("00 20 00 00 10"));
@@ -127,77 +118,87 @@ void TestFlashing::successfulRunWritesTheImageInTheSafeOrder()
     QCOMPARE(rig.progress()->value(), 62);
 }
 
-void TestFlashing::checksumMismatchEndsTheRun_data()
+// How a row of faultEndsTheRun breaks the run.
+enum class Fault { WrongChecksum, FailedRead, NeverAnswered, FailedWrite };
+Q_DECLARE_METATYPE(Fault)
+
+void TestFlashing::faultEndsTheRun_data()
 {
-    QTest::addColumn<int>("page");
-    QTest::addColumn<std::uint32_t>("error");
-    QTest::addColumn<int>("progress");
-    // The compare must be exact over all four reply bytes: every table entry is below 0x10000, so
-    // a sum off only in bytes 7 or 8 is what a three-byte or two-byte read would miss.
-    QTest::newRow("first page, one above") << 0 << 1u << 0;
-    QTest::newRow("page after the closing page, one below") << 17 << 0xFFFFFFFFu << 15;
-    QTest::newRow("page 5, off in byte 7 only") << 5 << 0x10000u << 4;
-    QTest::newRow("page 20, off in byte 8 only") << 20 << 0x1000000u << 19;
-    QTest::newRow("page 60, a reply of zero") << 60 << 0u - 0x10B0u << 59;
-    QTest::newRow("closing write of page 16") << 16 << 1u << 60;
-}
-
-void TestFlashing::checksumMismatchEndsTheRun()
-{
-    QFETCH(int, page);
-    QFETCH(std::uint32_t, error);
-    QFETCH(int, progress);
-    BusRig rig;
-    prepare(rig, 0x0116);
-    rig.bus.controller(0).setWrongChecksumPage(page, error);
-
-    rig.clickUpdateAndFlash();
-
-    // The mismatch's checksum request is the last write.
-    QCOMPARE(rig.bus.writeCount(), writeNumber(Role::Checksum, page));
-    QCOMPARE(rig.progress()->value(), progress);
-    QCOMPARE(rig.shownState(), WindowState::Flashing);
-    // Before the closing page is written the firmware is not valid: the controller stays blank.
-    if (page != 16)
-        QCOMPARE(rig.bus.controller(0).reportedVersion(), std::uint16_t(0xFFFF));
-}
-
-void TestFlashing::failedReadsEndTheRunLikeAMismatch_data()
-{
-    QTest::addColumn<bool>("neverAnswers");
-    QTest::addColumn<int>("read");
+    QTest::addColumn<Fault>("fault");
+    QTest::addColumn<int>("at"); // the page, read or write the fault strikes
+    QTest::addColumn<std::uint32_t>("error"); // what a wrong checksum is off by
     QTest::addColumn<int>("writes");
     QTest::addColumn<int>("progress");
-    const auto row
-        = [](const char* name, bool neverAnswers, const FlashingOrder::Step& read, int progress) {
-              QTest::newRow(name) << neverAnswers << read.number << read.writes() << progress;
+    QTest::addColumn<WindowState>("shown");
+    // A mismatch's checksum request is the last write. The compare must be exact over all four
+    // reply bytes: every table entry is below 0x10000, so a sum off only in bytes 7 or 8 is what a
+    // three-byte or two-byte read would miss.
+    const auto mismatch = [](const char* name, int page, std::uint32_t error, int progress) {
+        QTest::newRow(name) << Fault::WrongChecksum << page << error
+                            << writeNumber(Role::Checksum, page) << progress
+                            << WindowState::Flashing;
+    };
+    mismatch("first page, one above", 0, 1u, 0);
+    mismatch("page after the closing page, one below", 17, 0xFFFFFFFFu, 15);
+    mismatch("page 5, off in byte 7 only", 5, 0x10000u, 4);
+    mismatch("page 20, off in byte 8 only", 20, 0x1000000u, 19);
+    mismatch("page 60, a reply of zero", 60, 0u - 0x10B0u, 59);
+    mismatch("closing write of page 16", 16, 1u, 60);
+    // A failed read ends the run like a mismatch.
+    const auto read
+        = [](const char* name, Fault fault, const FlashingOrder::Step& step, int progress) {
+              QTest::newRow(name) << fault << step.number << 0u << step.writes() << progress
+                                  << WindowState::Flashing;
           };
-    row("opening SET_PAGE reply fails", false, readStep(Role::SetPage, 16, true), 0);
-    row("page 0 SET_PAGE reply fails", false, readStep(Role::SetPage, 0), 0);
-    row("page 0 WRITE_PAGE reply fails", false, readStep(Role::WritePage, 0), 0);
-    row("page 0 checksum reply fails", false, readStep(Role::Checksum, 0), 0);
-    row("page 1 checksum reply never comes", true, readStep(Role::Checksum, 1), 0);
-    row("closing checksum reply never comes", true, readStep(Role::Checksum, 16), 60);
+    read("opening SET_PAGE reply fails", Fault::FailedRead, readStep(Role::SetPage, 16, true), 0);
+    read("page 0 SET_PAGE reply fails", Fault::FailedRead, readStep(Role::SetPage, 0), 0);
+    read("page 0 WRITE_PAGE reply fails", Fault::FailedRead, readStep(Role::WritePage, 0), 0);
+    read("page 0 checksum reply fails", Fault::FailedRead, readStep(Role::Checksum, 0), 0);
+    read("page 1 checksum reply never comes", Fault::NeverAnswered, readStep(Role::Checksum, 1), 0);
+    read("closing checksum reply never comes", Fault::NeverAnswered, readStep(Role::Checksum, 16),
+         60);
+    // A failed write ends it at once: it is the last one attempted.
+    const auto write = [](const char* name, int number, int progress, WindowState shown) {
+        QTest::newRow(name) << Fault::FailedWrite << number << 0u << number << progress << shown;
+    };
+    write("info write", writeNumber(Role::Info), 0, WindowState::UpdateOffered);
+    write("opening SET_PAGE write", writeNumber(Role::SetPage, 16, -1, true), 0,
+          WindowState::Flashing);
+    write("opening chunk 3", writeNumber(Role::Chunk, 16, 3, true), 0, WindowState::Flashing);
+    write("page 2 WRITE_PAGE", writeNumber(Role::WritePage, 2), 1, WindowState::Flashing);
+    write("closing checksum request", writeNumber(Role::Checksum, 16), 60, WindowState::Flashing);
 }
 
-void TestFlashing::failedReadsEndTheRunLikeAMismatch()
+void TestFlashing::faultEndsTheRun()
 {
-    QFETCH(bool, neverAnswers);
-    QFETCH(int, read);
+    QFETCH(Fault, fault);
+    QFETCH(int, at);
+    QFETCH(std::uint32_t, error);
     QFETCH(int, writes);
     QFETCH(int, progress);
+    QFETCH(WindowState, shown);
     BusRig rig;
     prepare(rig, 0x0116);
-    if (neverAnswers)
-        rig.bus.neverAnswerRead(read);
+    if (fault == Fault::WrongChecksum)
+        rig.bus.controller(0).setWrongChecksumPage(at, error);
+    else if (fault == Fault::FailedRead)
+        rig.bus.failRead(at);
+    else if (fault == Fault::NeverAnswered)
+        rig.bus.neverAnswerRead(at);
     else
-        rig.bus.failRead(read);
+        rig.bus.failWrite(at);
 
     rig.clickUpdateAndFlash();
 
     QCOMPARE(rig.bus.writeCount(), writes);
     QCOMPARE(rig.progress()->value(), progress);
-    QCOMPARE(rig.shownState(), WindowState::Flashing);
+    QCOMPARE(rig.shownState(), shown);
+    // Before the closing page is written the firmware is not valid: the controller stays blank.
+    if (fault == Fault::WrongChecksum && at != 16)
+        QCOMPARE(rig.bus.controller(0).reportedVersion(), std::uint16_t(0xFFFF));
+    // The handle stays with the window for the next pass to replace.
+    if (fault == Fault::FailedWrite)
+        QVERIFY(rig.window().deviceHandle() != nullptr);
 }
 
 void TestFlashing::versionGate_data()
@@ -277,38 +278,6 @@ void TestFlashing::failedInfoReadLeavesTheStoredVersionInForce()
 
     QCOMPARE(rig.window().updateFinished(), flashes);
     QCOMPARE(rig.bus.writeCount(), flashes ? FlashingOrder::writeCount() : 1);
-}
-
-void TestFlashing::failedWritesEndTheRunAtOnce_data()
-{
-    QTest::addColumn<int>("write");
-    QTest::addColumn<bool>("buttonsHidden");
-    QTest::addColumn<int>("progress");
-    QTest::newRow("info write") << writeNumber(Role::Info) << false << 0;
-    QTest::newRow("opening SET_PAGE write")
-        << writeNumber(Role::SetPage, 16, -1, true) << true << 0;
-    QTest::newRow("opening chunk 3") << writeNumber(Role::Chunk, 16, 3, true) << true << 0;
-    QTest::newRow("page 2 WRITE_PAGE") << writeNumber(Role::WritePage, 2) << true << 1;
-    QTest::newRow("closing checksum request") << writeNumber(Role::Checksum, 16) << true << 60;
-}
-
-void TestFlashing::failedWritesEndTheRunAtOnce()
-{
-    QFETCH(int, write);
-    QFETCH(bool, buttonsHidden);
-    QFETCH(int, progress);
-    BusRig rig;
-    prepare(rig, 0x0116);
-    rig.bus.failWrite(write);
-
-    rig.clickUpdateAndFlash();
-
-    // The failed write is the last one attempted.
-    QCOMPARE(rig.bus.writeCount(), write);
-    QCOMPARE(rig.shownState(), buttonsHidden ? WindowState::Flashing : WindowState::UpdateOffered);
-    QCOMPARE(rig.progress()->value(), progress);
-    // The handle stays with the window for the next pass to replace.
-    QVERIFY(rig.window().deviceHandle() != nullptr);
 }
 
 void TestFlashing::twoAcceptedClicksGiveTwoRuns()

@@ -4,8 +4,6 @@
 
 #include <QtTest>
 
-#include <memory>
-
 // Two presses of Update accepted before the first run begins give two runs, one after the other.
 // When the second rewrites a controller that the first has just completed (Shift held, or its
 // info read failed so that the older stored version let it through) and then fails, the controller
@@ -14,18 +12,13 @@ class TestQueuedRuns : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void failedSecondRunDoesNotKeepFinish_data();
     void failedSecondRunDoesNotKeepFinish();
 
 private:
-    std::unique_ptr<FaultRig> m_rig;
+    // One window for every case, as the program keeps one for many updates.
+    FaultRig m_rig{10};
 };
-
-void TestQueuedRuns::initTestCase()
-{
-    m_rig = std::make_unique<FaultRig>(10);
-}
 
 void TestQueuedRuns::failedSecondRunDoesNotKeepFinish_data()
 {
@@ -50,7 +43,7 @@ void TestQueuedRuns::failedSecondRunDoesNotKeepFinish()
     QFETCH(bool, shiftHeld);
     QFETCH(int, write);
     QFETCH(int, neverAnsweredRead);
-    FaultRig& rig = *m_rig;
+    FaultRig& rig = m_rig;
     rig.startClean(0x0116);
     rig.bus.setKeyHeld(HidKey::RightShift, shiftHeld);
     rig.bus.failWrite(write);

@@ -4,7 +4,6 @@
 
 #include <QtTest>
 
-#include <memory>
 #include <vector>
 
 // A reply that does not fill a whole report is no reply: the read fails, the input buffer keeps
@@ -53,20 +52,15 @@ class TestShortReplies : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void shortInfoReplyLeavesTheStoredVersion_data();
     void shortInfoReplyLeavesTheStoredVersion();
     void shortReplyInARunIsAFailedRead_data();
     void shortReplyInARunIsAFailedRead();
 
 private:
-    std::unique_ptr<FaultRig> m_rig;
+    // One window for every case, as the program keeps one for many updates.
+    FaultRig m_rig{10};
 };
-
-void TestShortReplies::initTestCase()
-{
-    m_rig = std::make_unique<FaultRig>(10);
-}
 
 void TestShortReplies::shortInfoReplyLeavesTheStoredVersion_data()
 {
@@ -80,7 +74,7 @@ void TestShortReplies::shortInfoReplyLeavesTheStoredVersion()
 {
     QFETCH(int, storedVersion);
     QFETCH(Bytes, reply);
-    FaultRig& rig = *m_rig;
+    FaultRig& rig = m_rig;
     // The input buffer and the controller both say the opposite of the stored version: parsing the
     // buffer, or taking a short reply as a whole one, would change the decision.
     const std::uint16_t opposite = storedVersion == 0x0116 ? EMBEDDED_FIRMWARE_VERSION : 0x0116;
@@ -117,7 +111,7 @@ void TestShortReplies::shortReplyInARunIsAFailedRead()
 {
     QFETCH(int, read);
     QFETCH(Bytes, reply);
-    FaultRig& rig = *m_rig;
+    FaultRig& rig = m_rig;
     rig.startClean(0x0116);
     rig.bus.garbageReply(read, reply);
 

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QLayout>
 #include <QTimer>
 #include <QtTest>
 
@@ -49,8 +50,8 @@ private slots:
     void titleBarSettings();
     void onlyUpdateButtonIsConnectedByName();
     void acceptedClickShowsAnEmptyBarAndStartsAThread();
-    void titleBarCloseClosesFirstThenStopsPollingAndExitsWithZero();
-    void otherCloseEndsTheLoopWithoutStoppingPolling();
+    void closeEndsTheLoopWithZero_data();
+    void closeEndsTheLoopWithZero();
     void nullParentWrittenEitherWayMeansTheProgramsWindow();
 };
 
@@ -119,12 +120,8 @@ void TestWidget::titleBarSettings()
     QVERIFY(title);
     QCOMPARE(title->text(), "QR5 Lumaro " + releaseVersion());
     QCOMPARE(title->font().pointSize(), 12);
-    const auto labels = bar->findChildren<QLabel*>();
-    const QLabel* icon = nullptr;
-    for (const QLabel* label : labels) {
-        if (label != title)
-            icon = label;
-    }
+    // The bar's first control (TestCustomTitle::barConstruction).
+    auto* icon = qobject_cast<QLabel*>(bar->layout()->itemAt(0)->widget());
     QVERIFY(icon);
     QCOMPARE(icon->pixmap(Qt::ReturnByValue).size(), QSize(42, 36));
 }
@@ -154,8 +151,17 @@ void TestWidget::acceptedClickShowsAnEmptyBarAndStartsAThread()
     rig.deliverUpdateSignals();
 }
 
-void TestWidget::titleBarCloseClosesFirstThenStopsPollingAndExitsWithZero()
+void TestWidget::closeEndsTheLoopWithZero_data()
 {
+    QTest::addColumn<bool>("byButton");
+    // The title bar's Close closes first, then stops the polling; any other close leaves it.
+    QTest::newRow("title bar Close") << true;
+    QTest::newRow("other close") << false;
+}
+
+void TestWidget::closeEndsTheLoopWithZero()
+{
+    QFETCH(bool, byButton);
     VirtualHidAccess bus;
     bus.setRealSleeps(false);
     Widget window(bus);
@@ -166,30 +172,17 @@ void TestWidget::titleBarCloseClosesFirstThenStopsPollingAndExitsWithZero()
     QVERIFY(closeButton);
     CFindDeviceThread* polling = window.findDeviceThread();
 
-    QTimer::singleShot(0, closeButton,
-                       [closeButton] { QTest::mouseClick(closeButton, Qt::LeftButton); });
-    const int exitCode = QApplication::exec();
-
-    QCOMPARE(exitCode, 0);
-    QVERIFY(observer.closed);
-    QVERIFY(!observer.stopFlagAtClose);
-    QVERIFY(polling->m_stop_polling);
-    QVERIFY(polling->wait(1000));
-}
-
-void TestWidget::otherCloseEndsTheLoopWithoutStoppingPolling()
-{
-    VirtualHidAccess bus;
-    bus.setRealSleeps(false);
-    Widget window(bus);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    CFindDeviceThread* polling = window.findDeviceThread();
-
-    QTimer::singleShot(0, &window, [&window] { window.close(); });
+    QTimer::singleShot(0, &window, [&] {
+        if (byButton)
+            QTest::mouseClick(closeButton, Qt::LeftButton);
+        else
+            window.close();
+    });
     QCOMPARE(QApplication::exec(), 0);
 
-    QVERIFY(!polling->m_stop_polling);
+    QVERIFY(observer.closed);
+    QVERIFY(!observer.stopFlagAtClose);
+    QCOMPARE(polling->m_stop_polling.load(), byButton);
     polling->m_stop_polling = true;
     QVERIFY(polling->wait(1000));
 }
