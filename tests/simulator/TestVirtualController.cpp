@@ -5,6 +5,7 @@
 #include <array>
 #include <cstring>
 
+#include "FlashingOrder.h"
 #include "TestSupport.h"
 #include "VirtualController.h"
 
@@ -86,15 +87,11 @@ std::uint32_t checksumReply(VirtualController& controller, int page)
     return reply[4] | reply[5] << 8 | reply[6] << 16 | static_cast<std::uint32_t>(reply[7]) << 24;
 }
 
-QVector<int> allPagesBut16ThenSixteen()
+// All pages but the closing one in order, then the closing one.
+QVector<int> closingPageLast()
 {
-    QVector<int> pages;
-    for (int page = 0; page < static_cast<int>(FIRMWARE_PAGE_COUNT); ++page) {
-        if (page != FIRMWARE_CLOSING_PAGE)
-            pages << page;
-    }
-    pages << FIRMWARE_CLOSING_PAGE;
-    return pages;
+    const std::vector<int>& order = FlashingOrder::verifiedOrder();
+    return QVector<int>(order.begin(), order.end());
 }
 
 } // namespace
@@ -111,7 +108,6 @@ private slots:
     void stringDescriptors_data();
     void stringDescriptors();
     void bootloaderStallsStringRequests();
-    void restartIntoBootloader();
     void infoReply_data();
     void infoReply();
     void ignoresWhatItDoesNotAnswer_data();
@@ -120,13 +116,10 @@ private slots:
     void repliesQueueInOrder();
     void pageProgramming_data();
     void pageProgramming();
-    void chunkThatLooksLikeACommandIsData();
     void checksumReplyIsByteSumLittleEndian();
     void wrongChecksumFault();
-    void pageProgramKeepsDeviceBusy();
     void versionModel_data();
     void versionModel();
-    void validFirmwareIsInvalidatedByAnyWrite();
 };
 
 void TestVirtualController::startsInNormalModeWithOldFirmware()
@@ -233,21 +226,6 @@ void TestVirtualController::bootloaderStallsStringRequests()
     QVERIFY(!normal.stringRequest(77, buffer, 14));
 }
 
-void TestVirtualController::restartIntoBootloader()
-{
-    VirtualController controller;
-    std::uint8_t buffer[32];
-    for (std::uint32_t length : SWITCH_STRING_LENGTHS)
-        controller.stringRequest(SWITCH_STRING_INDEX, buffer, length);
-    QVERIFY(controller.restartRequested());
-    controller.restartIntoBootloader();
-    QVERIFY(!controller.restartRequested());
-    QCOMPARE(controller.mode(), VirtualController::Mode::Bootloader);
-    QCOMPARE(controller.productId(), PID_BOOTLOADER_MODE);
-    QCOMPARE(controller.restartCount(), 1);
-    QCOMPARE(controller.reportedVersion(), std::uint16_t(0x0116));
-}
-
 void TestVirtualController::infoReply_data()
 {
     QTest::addColumn<int>("identifier");
@@ -282,20 +260,17 @@ void TestVirtualController::ignoresWhatItDoesNotAnswer_data()
 {
     QTest::addColumn<QByteArray>("report");
 
-    const auto bytes = [](const Data& data) {
+    // A command whose header byte `at` is set to `value`.
+    const auto header = [](std::uint8_t code, int at, std::uint8_t value) {
+        Data data = command(code);
+        data[at] = value;
         return QByteArray(reinterpret_cast<const char*>(data.data()), kReportDataSize);
     };
-    Data badGuard = command(CMD_GET_INFO);
-    badGuard[2] = 0x5B;
-    Data badComplement = command(CMD_GET_INFO);
-    badComplement[3] = 0x1F;
-    Data badLead = command(CMD_GET_INFO);
-    badLead[0] = 0xA4;
-    QTest::newRow("ping") << bytes(command(CMD_PING));
-    QTest::newRow("unknown command") << bytes(command(0xE6));
-    QTest::newRow("wrong guard byte") << bytes(badGuard);
-    QTest::newRow("wrong complement") << bytes(badComplement);
-    QTest::newRow("wrong lead byte") << bytes(badLead);
+    QTest::newRow("ping") << header(CMD_PING, 0, COMMAND_LEAD_BYTE);
+    QTest::newRow("unknown command") << header(0xE6, 0, COMMAND_LEAD_BYTE);
+    QTest::newRow("wrong guard byte") << header(CMD_GET_INFO, 2, 0x5B);
+    QTest::newRow("wrong complement") << header(CMD_GET_INFO, 3, 0x1F);
+    QTest::newRow("wrong lead byte") << header(CMD_GET_INFO, 0, 0xA4);
     QTest::newRow("zeros") << QByteArray(kReportDataSize, '\0');
 }
 
@@ -336,17 +311,21 @@ void TestVirtualController::repliesQueueInOrder()
 void TestVirtualController::pageProgramming_data()
 {
     QTest::addColumn<int>("page");
-    QTest::newRow("first") << 0;
-    QTest::newRow("closing") << int(FIRMWARE_CLOSING_PAGE);
-    QTest::newRow("last, ends at byte 31,231") << int(FIRMWARE_PAGE_COUNT - 1);
+    QTest::addColumn<int>("commandChunk"); // the chunk that holds an info request, -1 for none
+    QTest::newRow("first") << 0 << -1;
+    QTest::newRow("closing") << int(FIRMWARE_CLOSING_PAGE) << -1;
+    QTest::newRow("last, ends at byte 31,231") << int(FIRMWARE_PAGE_COUNT - 1) << -1;
+    QTest::newRow("a chunk that looks like a command is data") << 2 << 3;
 }
 
 void TestVirtualController::pageProgramming()
 {
     QFETCH(int, page);
+    QFETCH(int, commandChunk);
 
     VirtualController controller;
     controller.setMode(VirtualController::Mode::Bootloader);
+    controller.setPageProgramMicros(4000);
     const std::vector<std::uint8_t> before(controller.flash(),
                                            controller.flash() + FIRMWARE_IMAGE_SIZE);
 
@@ -354,19 +333,27 @@ void TestVirtualController::pageProgramming()
         pageCommand(CMD_SET_PAGE, firmwarePageAddress(page), static_cast<std::uint8_t>(page))
             .data());
     QCOMPARE(controller.selectedPage(), page);
+    QCOMPARE(controller.busyMicrosAfterLastReport(), 0u);
     const QByteArray setPageReply = takeReply(controller);
     QVERIFY2(setPageReply.startsWith("A5 E3 5A 1C"), setPageReply);
 
-    const auto bytes = pageBytes(page);
+    auto bytes = pageBytes(page);
+    const Data info = command(CMD_GET_INFO);
+    if (commandChunk >= 0)
+        std::copy(info.begin(), info.end(), bytes.begin() + commandChunk * FIRMWARE_CHUNK_SIZE);
     for (std::size_t chunk = 0; chunk < FIRMWARE_CHUNKS_PER_PAGE; ++chunk) {
         controller.receiveOutputReport(bytes.data() + chunk * FIRMWARE_CHUNK_SIZE);
         QVERIFY2(!controller.hasInputReport(), "a data chunk was answered");
     }
-    // Nothing reaches flash before the page is written.
+    // Nothing reaches flash before the page is written, and only the page program keeps the
+    // device busy.
     QVERIFY(std::equal(before.begin(), before.end(), controller.flash()));
     QCOMPARE(controller.programmedPageCount(), 0);
+    QCOMPARE(controller.busyMicrosAfterLastReport(), 0u);
 
     controller.receiveOutputReport(command(CMD_WRITE_PAGE).data());
+    QCOMPARE(controller.busyMicrosAfterLastReport(), 4000u);
+    QCOMPARE(controller.queuedInputReportCount(), 1);
     QVERIFY(takeReply(controller).startsWith("A5 E4 5A 1B"));
     QCOMPARE(controller.programmedPageCount(), 1);
     QCOMPARE(controller.programmedPages(), std::vector<int>{page});
@@ -377,29 +364,12 @@ void TestVirtualController::pageProgramming()
              hexBytes(bytes.data(), FIRMWARE_PAGE_SIZE));
     QVERIFY(std::equal(before.begin(), before.begin() + start, controller.flash()));
     QVERIFY(std::equal(before.begin() + end, before.end(), controller.flash() + end));
-}
-
-void TestVirtualController::chunkThatLooksLikeACommandIsData()
-{
-    VirtualController controller;
-    controller.setMode(VirtualController::Mode::Bootloader);
-    controller.receiveOutputReport(pageCommand(CMD_SET_PAGE, 0x400, 2).data());
-    takeReply(controller);
-    std::array<std::uint8_t, FIRMWARE_PAGE_SIZE> bytes = pageBytes(2);
-    const Data info = command(CMD_GET_INFO);
-    std::copy(info.begin(), info.end(), bytes.begin() + 3 * FIRMWARE_CHUNK_SIZE);
-    for (std::size_t chunk = 0; chunk < FIRMWARE_CHUNKS_PER_PAGE; ++chunk)
-        controller.receiveOutputReport(bytes.data() + chunk * FIRMWARE_CHUNK_SIZE);
-    QVERIFY(!controller.hasInputReport());
-    controller.receiveOutputReport(command(CMD_WRITE_PAGE).data());
-    QCOMPARE(controller.queuedInputReportCount(), 1);
-    QCOMPARE(hexBytes(controller.flash() + 0x400, FIRMWARE_PAGE_SIZE),
-             hexBytes(bytes.data(), FIRMWARE_PAGE_SIZE));
 
     // The ninth report after SET_PAGE is a command again.
-    controller.takeInputReport(Data().data());
     controller.receiveOutputReport(info.data());
     QVERIFY(takeReply(controller).startsWith("A5 E1 5A 1E"));
+    controller.receiveOutputReport(command(CMD_PING).data());
+    QCOMPARE(controller.busyMicrosAfterLastReport(), 0u);
 }
 
 void TestVirtualController::checksumReplyIsByteSumLittleEndian()
@@ -435,53 +405,46 @@ void TestVirtualController::wrongChecksumFault()
     QCOMPARE(checksumReply(controller, 17), controller.pageSum(17));
 }
 
-void TestVirtualController::pageProgramKeepsDeviceBusy()
-{
-    VirtualController controller;
-    controller.setMode(VirtualController::Mode::Bootloader);
-    controller.setPageProgramMicros(4000);
-    controller.receiveOutputReport(pageCommand(CMD_SET_PAGE, 0, 0).data());
-    QCOMPARE(controller.busyMicrosAfterLastReport(), 0u);
-    for (std::size_t chunk = 0; chunk < FIRMWARE_CHUNKS_PER_PAGE; ++chunk)
-        controller.receiveOutputReport(pageBytes(0).data() + chunk * FIRMWARE_CHUNK_SIZE);
-    QCOMPARE(controller.busyMicrosAfterLastReport(), 0u);
-    controller.receiveOutputReport(command(CMD_WRITE_PAGE).data());
-    QCOMPARE(controller.busyMicrosAfterLastReport(), 4000u);
-    controller.receiveOutputReport(command(CMD_PING).data());
-    QCOMPARE(controller.busyMicrosAfterLastReport(), 0u);
-}
-
 void TestVirtualController::versionModel_data()
 {
+    QTest::addColumn<int>("written"); // the version a complete write leaves, -1 for the default
     QTest::addColumn<QVector<int>>("pages");
     QTest::addColumn<int>("version");
 
     QVector<int> ascending;
     for (int page = 0; page < static_cast<int>(FIRMWARE_PAGE_COUNT); ++page)
         ascending << page;
-    QVector<int> missingOne = allPagesBut16ThenSixteen();
+    const QVector<int> all = closingPageLast();
+    QVector<int> missingOne = all;
     missingOne.removeOne(42);
-    QVector<int> sixteenTwice = allPagesBut16ThenSixteen();
-    sixteenTwice.prepend(FIRMWARE_CLOSING_PAGE);
-
-    QTest::newRow("nothing written") << QVector<int>{} << int(EMBEDDED_FIRMWARE_VERSION - 1);
-    QTest::newRow("one page") << QVector<int>{3} << 0xFFFF;
-    QTest::newRow("closing page alone") << QVector<int>{16} << 0xFFFF;
     const int embedded = int(EMBEDDED_FIRMWARE_VERSION);
-    QTest::newRow("all pages, 16 last") << allPagesBut16ThenSixteen() << embedded;
-    QTest::newRow("opening 16, all, 16 last") << sixteenTwice << embedded;
-    QTest::newRow("all pages in ascending order") << ascending << 0xFFFF;
-    QTest::newRow("one page missing, 16 last") << missingOne << 0xFFFF;
-    QTest::newRow("a page after the closing one") << (allPagesBut16ThenSixteen() << 5) << 0xFFFF;
+
+    QTest::newRow("nothing written") << -1 << QVector<int>{} << embedded - 1;
+    QTest::newRow("one page") << -1 << QVector<int>{3} << 0xFFFF;
+    QTest::newRow("closing page alone") << -1 << QVector<int>{16} << 0xFFFF;
+    QTest::newRow("all pages, 16 last") << -1 << all << embedded;
+    QTest::newRow("opening 16, all, 16 last") << -1 << (QVector<int>{16} + all) << embedded;
+    QTest::newRow("all pages in ascending order") << -1 << ascending << 0xFFFF;
+    QTest::newRow("one page missing, 16 last") << -1 << missingOne << 0xFFFF;
+    QTest::newRow("a page after the closing one") << -1 << (all + QVector<int>{5}) << 0xFFFF;
+    // A valid release written over needs every page again, not just the closing one.
+    QTest::newRow("2.00, all pages") << 0x0200 << all << 0x0200;
+    QTest::newRow("2.00, then page 30") << 0x0200 << (all + QVector<int>{30}) << 0xFFFF;
+    QTest::newRow("2.00, then 30 and 16") << 0x0200 << (all + QVector<int>{30, 16}) << 0xFFFF;
+    QTest::newRow("2.00, then 30, 16 and all again")
+        << 0x0200 << (all + QVector<int>{30, 16} + all) << 0x0200;
 }
 
 void TestVirtualController::versionModel()
 {
+    QFETCH(int, written);
     QFETCH(QVector<int>, pages);
     QFETCH(int, version);
 
     VirtualController controller;
     controller.setMode(VirtualController::Mode::Bootloader);
+    if (written >= 0)
+        controller.setWrittenVersion(static_cast<std::uint16_t>(written));
     for (int page : pages)
         programPage(controller, page);
     QCOMPARE(int(controller.reportedVersion()), version);
@@ -492,26 +455,8 @@ void TestVirtualController::versionModel()
     Data reply{};
     QVERIFY(controller.takeInputReport(reply.data()));
     QCOMPARE(reply[6] * 256 + reply[7], version);
-}
 
-void TestVirtualController::validFirmwareIsInvalidatedByAnyWrite()
-{
-    VirtualController controller;
-    controller.setMode(VirtualController::Mode::Bootloader);
-    controller.setWrittenVersion(0x0200);
-    for (int page : allPagesBut16ThenSixteen())
-        programPage(controller, page);
-    QCOMPARE(controller.reportedVersion(), std::uint16_t(0x0200));
-
-    // A valid release written over needs every page again, not just the closing one.
-    programPage(controller, 30);
-    QCOMPARE(controller.reportedVersion(), std::uint16_t(0xFFFF));
-    programPage(controller, 16);
-    QCOMPARE(controller.reportedVersion(), std::uint16_t(0xFFFF));
-    for (int page : allPagesBut16ThenSixteen())
-        programPage(controller, page);
-    QCOMPARE(controller.reportedVersion(), std::uint16_t(0x0200));
-
+    // An installed version set afterwards is what the controller reports.
     controller.setInstalledVersion(0xFFFF);
     QCOMPARE(controller.reportedVersion(), std::uint16_t(0xFFFF));
     controller.setInstalledVersion(0x0101);

@@ -191,6 +191,8 @@ void TestVirtualHidAccess::restartDropsOffAndReturnsAsBootloader()
     // Back in its bootloader at its old position when the next pass begins.
     guid = bus.getHidGuid();
     QCOMPARE(mixed.controller->mode(), VirtualController::Mode::Bootloader);
+    QVERIFY(!mixed.controller->restartRequested());
+    QCOMPARE(mixed.controller->reportedVersion(), std::uint16_t(0x0116));
     const HidHandle bootloader = bus.openInterface(guid, 2);
     QCOMPARE(idWord(bus, bootloader), BOOTLOADER_MODE_ID_WORD);
     QCOMPARE(idWord(bus, bus.openInterface(guid, 3)), hidIdWord(0x1532, 0x0084));
