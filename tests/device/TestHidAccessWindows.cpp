@@ -13,6 +13,7 @@ extern "C" {
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -140,6 +141,31 @@ std::vector<ListedInterface> listInterfaces()
 std::uint32_t presentInterfaceCount()
 {
     return static_cast<std::uint32_t>(listInterfaces().size());
+}
+
+// Wine's own mouse and keyboard come up a moment after its session starts, not with it: a first
+// test right after wineboot would see no HID interface at all. The enumeration checks compare the
+// walk with SetupAPI's list and need both devices; a wait that ends without them lets those
+// checks fail.
+void awaitWineDevices()
+{
+    const auto listed = [](std::uint16_t productId) {
+        for (const ListedInterface& entry : listInterfaces()) {
+            if (entry.attributesKnown && entry.attributes.vendorId == kWineVendorId
+                && entry.attributes.productId == productId)
+                return true;
+        }
+        return false;
+    };
+    for (int tries = 0; tries < 200; ++tries) {
+        if (listed(kWineMouseProductId) && listed(kWineKeyboardProductId)) {
+            if (tries > 0)
+                std::printf("waited %d ms for wine's mouse and keyboard\n", tries * 100);
+            return;
+        }
+        Sleep(100);
+    }
+    std::printf("wine's mouse and keyboard did not come up within 20 s\n");
 }
 
 // True when the handle is open for reading and writing and its I/O is overlapped, which is what
@@ -600,5 +626,7 @@ int main()
         {"closeHandle releases the handle", testCloseHandleReleasesTheHandle},
         {"sleep waits at least the given time", testSleepWaitsAtLeastTheGivenTime},
     };
+    if (runsUnderWine())
+        awaitWineDevices();
     return wintest::runCases(cases);
 }
