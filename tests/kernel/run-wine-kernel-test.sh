@@ -45,6 +45,24 @@ if [ ! -f "$prefix/.lumaro-ready" ]; then
     touch "$prefix/.lumaro-ready"
 fi
 
+# The guest's user reads the prefix and the programs where they lie: a folder above them closed to
+# other users (a home of mode 700) would leave wine without its own DLLs.
+reachable_by_all() { # path
+    rig_folder=$1
+    while [ "$rig_folder" != / ]; do
+        rig_folder=$(dirname "$rig_folder")
+        [ -n "$(find "$rig_folder" -maxdepth 0 -perm -o=x)" ] ||
+            rig_missing "$rig_folder is closed to other users (mode $(stat -c %a "$rig_folder")); the VM's user \
+must reach $1 through it: chmod o+x $rig_folder, or work in another folder"
+    done
+}
+reachable_by_all "$prefix/drive_c"
+for step in "$@"; do
+    case "${step%% *}" in
+        /*) reachable_by_all "${step%% *}" ;;
+    esac
+done
+
 mkdir -p "$vm_root/rules" "$vm_root/prefix"
 cp "$rule" "$vm_root/rules/"
 # The guest's user owns a copy of the prefix's registry and a tree of links to the rest, 695 MB
