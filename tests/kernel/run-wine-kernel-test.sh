@@ -89,8 +89,7 @@ done > "$vm_root/steps"
     echo 'KERNEL=="hidraw*", DEVPATH=="/devices/virtual/misc/uhid/*", MODE="0666"' > "$vm_root/rules/70-lumaro-bench-devices.rules"
 
 # 9p and virtio for the share, then the gadget's.
-vm_add_modules netfs fscache 9pnet 9p virtio_ring virtio virtio_pci_modern_dev \
-    virtio_pci_legacy_dev virtio_pci 9pnet_virtio $vm_usb_modules $extra_modules
+vm_add_modules 9p 9pnet_virtio virtio_pci $vm_usb_modules $extra_modules
 limit=${LUMARO_VM_LIMIT:-260}
 vm_boot "$work" 1024 "$limit" \
     -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap
