@@ -88,10 +88,9 @@ private slots:
 
     void maximiseThenRestore_data();
     void maximiseThenRestore();
-    void restoreBeforeMaximiseUsesInitialPosition();
 
-    void minimiseButtonMinimises();
-    void closeButtonClosesBeforeDerivedSlot();
+    void barButtons_data();
+    void barButtons();
 
     void loadStyleSheet_data();
     void loadStyleSheet();
@@ -223,21 +222,10 @@ void TestBaseWindow::pictureFollowsTheFlag()
 
         // Compare inside the border and below the title bar, where only panel and picture paint.
         const QRect region = picture.target.toAlignedRect().intersected(QRect(4, 40, 567, 531));
-        int mismatches = 0;
-        bool pictureVisible = false;
-        for (int y = region.top(); y <= region.bottom(); ++y) {
-            for (int x = region.left(); x <= region.right(); ++x) {
-                if (actual.pixel(x, y) != expected.pixel(x, y))
-                    ++mismatches;
-                if (expected.pixelColor(x, y) != g_panel)
-                    pictureVisible = true;
-            }
-        }
-        QVERIFY2(pictureVisible, picture.path);
-        QVERIFY2(mismatches == 0,
-                 qPrintable(QStringLiteral("%1: %2 pixels differ from the picture drawn directly")
-                                .arg(picture.path)
-                                .arg(mismatches)));
+        QImage blank(region.size(), expected.format());
+        blank.fill(g_panel);
+        QVERIFY2(expected.copy(region) != blank, picture.path);
+        QCOMPARE(actual.copy(region), expected.copy(region));
     }
 }
 
@@ -257,6 +245,10 @@ void TestBaseWindow::maximiseThenRestore()
     QFETCH(QRect, initial);
 
     ProbeWindow window;
+    window.setGeometry(initial);
+    // Before any maximise there is no geometry to go back to: Restore moves to the origin.
+    QVERIFY(QMetaObject::invokeMethod(&window, "onButtonRestoreClicked"));
+    QCOMPARE(window.pos(), QPoint(0, 0));
     window.setGeometry(initial);
     if (shown) {
         window.show();
@@ -287,42 +279,36 @@ void TestBaseWindow::maximiseThenRestore()
     QCOMPARE(window.geometry(), moved);
 }
 
-void TestBaseWindow::restoreBeforeMaximiseUsesInitialPosition()
+void TestBaseWindow::barButtons_data()
 {
-    ProbeWindow window;
-    window.setGeometry(120, 80, 575, 575);
-    QVERIFY(QMetaObject::invokeMethod(&window, "onButtonRestoreClicked"));
-    QCOMPARE(window.pos(), QPoint(0, 0));
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<bool>("minimised");
+    QTest::addColumn<QStringList>("events");
+
+    QTest::newRow("minimise") << "ButtonMin" << true << QStringList();
+    // BaseWindow closes before the window's own slot of the same name runs.
+    QTest::newRow("close") << "ButtonClose" << false
+                           << QStringList{"close", "derived slot, window closed"};
 }
 
-void TestBaseWindow::minimiseButtonMinimises()
+void TestBaseWindow::barButtons()
 {
-    ProbeWindow window;
+    QFETCH(QString, button);
+    QFETCH(bool, minimised);
+    QFETCH(QStringList, events);
+
+    ClosingWindow window;
     window.resize(575, 575);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QVERIFY(!window.isMinimized());
 
-    auto* button = window.titleBar()->findChild<QPushButton*>(QStringLiteral("ButtonMin"));
-    QVERIFY(button);
-    QTest::mouseClick(button, Qt::LeftButton);
-    QTRY_VERIFY(window.isMinimized());
-    QVERIFY(window.isVisible());
-}
-
-void TestBaseWindow::closeButtonClosesBeforeDerivedSlot()
-{
-    ClosingWindow window;
-    window.resize(575, 575);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-
-    auto* button = window.titleBar()->findChild<QPushButton*>(QStringLiteral("ButtonClose"));
-    QVERIFY(button);
-    QTest::mouseClick(button, Qt::LeftButton);
-    QCOMPARE(window.events,
-             (QStringList{QStringLiteral("close"), QStringLiteral("derived slot, window closed")}));
-    QVERIFY(!window.isVisible());
+    auto* control = window.titleBar()->findChild<QPushButton*>(button);
+    QVERIFY(control);
+    QTest::mouseClick(control, Qt::LeftButton);
+    QCOMPARE(window.events, events);
+    QTRY_COMPARE(window.isMinimized(), minimised);
+    QCOMPARE(window.isVisible(), minimised);
 }
 
 void TestBaseWindow::loadStyleSheet_data()

@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLayout>
-#include <QTimer>
 #include <QtTest>
 
 #include <cstddef>
