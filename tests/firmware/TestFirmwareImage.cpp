@@ -6,6 +6,7 @@
 #include <array>
 
 #include "FirmwareImage.h"
+#include "FlashingReports.h"
 #include "VirtualController.h"
 
 namespace {
@@ -166,8 +167,8 @@ void TestFirmwareImage::embeddedPagesSumToTable()
     QVERIFY(embedded.count(embedded.at(0)) < embedded.size() / 16);
 }
 
-// The updater's page order on the controller model: the checksums it reports agree with the
-// table, and the firmware ends up valid with the embedded version.
+// The updater's reports on the controller model: the checksums it reports agree with the table,
+// and the firmware ends up valid with the embedded version.
 void TestFirmwareImage::embeddedImageVerifiesOnController()
 {
     if (!LUMARO_EXPECT_PAGE_SUMS)
@@ -175,34 +176,22 @@ void TestFirmwareImage::embeddedImageVerifiesOnController()
     VirtualController controller;
     controller.setMode(VirtualController::Mode::Bootloader);
     controller.setInstalledVersion(0xFFFF);
-    const auto send = [&](std::uint8_t code, int page, std::uint8_t last) {
-        std::array<std::uint8_t, kReportSize> report{};
-        writeCommandHeader(report.data(), static_cast<BootloaderCommand>(code));
-        writePageArguments(report.data(), firmwarePageAddress(page), last);
-        controller.receiveOutputReport(report.data() + 1);
+    FlashingReports update;
+    update.run();
+    const std::vector<int>& verified = FlashingOrder::verifiedOrder();
+    std::size_t checksums = 0;
+    for (const FlashingOrder::Report& report : update.received()) {
+        controller.receiveOutputReport(report.data());
         std::array<std::uint8_t, kReportSize> reply{};
         controller.takeInputReport(reply.data() + 1);
-        return checksumReplyValue(reply.data());
-    };
-    const auto sendChunks = [&](int page) {
-        for (std::size_t chunk = 0; chunk < FIRMWARE_CHUNKS_PER_PAGE; ++chunk)
-            controller.receiveOutputReport(g_firmware_image + firmwarePageAddress(page)
-                                           + chunk * FIRMWARE_CHUNK_SIZE);
-    };
-    send(CMD_SET_PAGE, FIRMWARE_CLOSING_PAGE, FIRMWARE_CLOSING_PAGE);
-    sendChunks(FIRMWARE_CLOSING_PAGE);
-    std::vector<int> order;
-    for (int page = 0; page < int(FIRMWARE_PAGE_COUNT); ++page) {
-        if (page != FIRMWARE_CLOSING_PAGE)
-            order.push_back(page);
+        // A reply repeats its command's header; data chunks get none.
+        if (FlashingOrder::isCommand(reply.data() + 1, CMD_PAGE_CHECKSUM)) {
+            QVERIFY(checksums < verified.size());
+            QCOMPARE(checksumReplyValue(reply.data()), g_page_checksums[verified[checksums]]);
+            ++checksums;
+        }
     }
-    order.push_back(FIRMWARE_CLOSING_PAGE);
-    for (int page : order) {
-        send(CMD_SET_PAGE, page, static_cast<std::uint8_t>(page));
-        sendChunks(page);
-        send(CMD_WRITE_PAGE, page, static_cast<std::uint8_t>(page));
-        QCOMPARE(send(CMD_PAGE_CHECKSUM, page, PAGE_CHECKSUM_FLAG), g_page_checksums[page]);
-    }
+    QCOMPARE(checksums, verified.size());
     QCOMPARE(controller.reportedVersion(), std::uint16_t(EMBEDDED_FIRMWARE_VERSION));
     QVERIFY(
         std::equal(g_firmware_image, g_firmware_image + FIRMWARE_IMAGE_SIZE, controller.flash()));

@@ -13,6 +13,11 @@ namespace {
 
 using Data = std::array<std::uint8_t, kReportDataSize>;
 
+// The controller as the updater finds it after the switch.
+struct Bootloader : VirtualController {
+    Bootloader() { setMode(Mode::Bootloader); }
+};
+
 // The 64 data bytes of a command, without the report ID; `fill` stands in for whatever the host's
 // buffer held before.
 Data command(std::uint8_t code, std::uint8_t fill = 0x00)
@@ -26,12 +31,15 @@ Data command(std::uint8_t code, std::uint8_t fill = 0x00)
     return data;
 }
 
-Data pageCommand(std::uint8_t code, std::uint32_t address, std::uint8_t last)
+// SET_PAGE or PAGE_CHECKSUM for a page, as the updater sends them: the page's address, then the
+// page number or the checksum flag.
+Data pageCommand(std::uint8_t code, int page)
 {
     Data data = command(code, 0x77);
+    const std::uint32_t address = firmwarePageAddress(page);
     for (int i = 0; i < 4; ++i)
         data[4 + i] = static_cast<std::uint8_t>(address >> (8 * i));
-    data[8] = last;
+    data[8] = code == CMD_SET_PAGE ? static_cast<std::uint8_t>(page) : PAGE_CHECKSUM_FLAG;
     return data;
 }
 
@@ -44,27 +52,20 @@ std::array<std::uint8_t, FIRMWARE_PAGE_SIZE> pageBytes(int page)
     return bytes;
 }
 
-QByteArray hex(const Data& data, int size = kReportDataSize)
-{
-    return hexBytes(data.data(), size);
-}
-
 QByteArray takeReply(VirtualController& controller)
 {
     Data reply;
     reply.fill(0xCC);
     if (!controller.takeInputReport(reply.data()))
         return "none";
-    return hex(reply);
+    return hexBytes(reply.data(), kReportDataSize);
 }
 
 // SET_PAGE, its reply, eight chunks and WRITE_PAGE with its reply, as the updater sends them.
 void programPage(VirtualController& controller, int page,
                  const std::array<std::uint8_t, FIRMWARE_PAGE_SIZE>& bytes)
 {
-    controller.receiveOutputReport(
-        pageCommand(CMD_SET_PAGE, firmwarePageAddress(page), static_cast<std::uint8_t>(page))
-            .data());
+    controller.receiveOutputReport(pageCommand(CMD_SET_PAGE, page).data());
     controller.takeInputReport(Data().data());
     for (std::size_t chunk = 0; chunk < FIRMWARE_CHUNKS_PER_PAGE; ++chunk)
         controller.receiveOutputReport(bytes.data() + chunk * FIRMWARE_CHUNK_SIZE);
@@ -79,19 +80,11 @@ void programPage(VirtualController& controller, int page)
 
 std::uint32_t checksumReply(VirtualController& controller, int page)
 {
-    controller.receiveOutputReport(
-        pageCommand(CMD_PAGE_CHECKSUM, firmwarePageAddress(page), PAGE_CHECKSUM_FLAG).data());
+    controller.receiveOutputReport(pageCommand(CMD_PAGE_CHECKSUM, page).data());
     Data reply{};
     if (!controller.takeInputReport(reply.data()))
         return 0xDEADBEEF;
     return reply[4] | reply[5] << 8 | reply[6] << 16 | static_cast<std::uint32_t>(reply[7]) << 24;
-}
-
-// All pages but the closing one in order, then the closing one.
-QVector<int> closingPageLast()
-{
-    const std::vector<int>& order = FlashingOrder::verifiedOrder();
-    return QVector<int>(order.begin(), order.end());
 }
 
 } // namespace
@@ -212,8 +205,7 @@ void TestVirtualController::stringDescriptors()
 
 void TestVirtualController::bootloaderStallsStringRequests()
 {
-    VirtualController controller;
-    controller.setMode(VirtualController::Mode::Bootloader);
+    Bootloader controller;
     std::uint8_t buffer[32];
     std::memset(buffer, 0xEE, sizeof(buffer));
     for (std::uint32_t length : SWITCH_STRING_LENGTHS)
@@ -245,8 +237,7 @@ void TestVirtualController::infoReply()
     QFETCH(int, version);
     QFETCH(QByteArray, reply);
 
-    VirtualController controller;
-    controller.setMode(VirtualController::Mode::Bootloader);
+    Bootloader controller;
     controller.setIdentifier(static_cast<std::uint16_t>(identifier));
     controller.setInstalledVersion(static_cast<std::uint16_t>(version));
     // The bytes behind the header are whatever the host's buffer held; the reply does not care.
@@ -278,8 +269,7 @@ void TestVirtualController::ignoresWhatItDoesNotAnswer()
 {
     QFETCH(QByteArray, report);
 
-    VirtualController controller;
-    controller.setMode(VirtualController::Mode::Bootloader);
+    Bootloader controller;
     controller.receiveOutputReport(reinterpret_cast<const std::uint8_t*>(report.constData()));
     QVERIFY(!controller.hasInputReport());
     QCOMPARE(controller.receivedReportCount(), 1);
@@ -290,18 +280,16 @@ void TestVirtualController::normalModeIgnoresReports()
 {
     VirtualController controller;
     controller.receiveOutputReport(command(CMD_GET_INFO).data());
-    controller.receiveOutputReport(pageCommand(CMD_SET_PAGE, 0, 0).data());
+    controller.receiveOutputReport(pageCommand(CMD_SET_PAGE, 0).data());
     QVERIFY(!controller.hasInputReport());
     QCOMPARE(controller.receivedReportCount(), 0);
 }
 
 void TestVirtualController::repliesQueueInOrder()
 {
-    VirtualController controller;
-    controller.setMode(VirtualController::Mode::Bootloader);
+    Bootloader controller;
     controller.receiveOutputReport(command(CMD_GET_INFO).data());
-    controller.receiveOutputReport(
-        pageCommand(CMD_PAGE_CHECKSUM, 0x2000, PAGE_CHECKSUM_FLAG).data());
+    controller.receiveOutputReport(pageCommand(CMD_PAGE_CHECKSUM, FIRMWARE_CLOSING_PAGE).data());
     QCOMPARE(controller.queuedInputReportCount(), 2);
     QVERIFY(takeReply(controller).startsWith("A5 E1 5A 1E"));
     QVERIFY(takeReply(controller).startsWith("A5 E5 5A 1A"));
@@ -323,15 +311,12 @@ void TestVirtualController::pageProgramming()
     QFETCH(int, page);
     QFETCH(int, commandChunk);
 
-    VirtualController controller;
-    controller.setMode(VirtualController::Mode::Bootloader);
+    Bootloader controller;
     controller.setPageProgramMicros(4000);
     const std::vector<std::uint8_t> before(controller.flash(),
                                            controller.flash() + FIRMWARE_IMAGE_SIZE);
 
-    controller.receiveOutputReport(
-        pageCommand(CMD_SET_PAGE, firmwarePageAddress(page), static_cast<std::uint8_t>(page))
-            .data());
+    controller.receiveOutputReport(pageCommand(CMD_SET_PAGE, page).data());
     QCOMPARE(controller.selectedPage(), page);
     QCOMPARE(controller.busyMicrosAfterLastReport(), 0u);
     const QByteArray setPageReply = takeReply(controller);
@@ -374,14 +359,12 @@ void TestVirtualController::pageProgramming()
 
 void TestVirtualController::checksumReplyIsByteSumLittleEndian()
 {
-    VirtualController controller;
-    controller.setMode(VirtualController::Mode::Bootloader);
+    Bootloader controller;
     // 512 × 0xFF = 0x0001FE00: needs three bytes, and shows their order.
     std::array<std::uint8_t, FIRMWARE_PAGE_SIZE> ones;
     ones.fill(0xFF);
     programPage(controller, 7, ones);
-    controller.receiveOutputReport(
-        pageCommand(CMD_PAGE_CHECKSUM, firmwarePageAddress(7), PAGE_CHECKSUM_FLAG).data());
+    controller.receiveOutputReport(pageCommand(CMD_PAGE_CHECKSUM, 7).data());
     QCOMPARE(takeReply(controller), "A5 E5 5A 1A 00 FE 01 00" + QByteArray(" 00").repeated(56));
 
     programPage(controller, 8);
@@ -394,8 +377,7 @@ void TestVirtualController::checksumReplyIsByteSumLittleEndian()
 
 void TestVirtualController::wrongChecksumFault()
 {
-    VirtualController controller;
-    controller.setMode(VirtualController::Mode::Bootloader);
+    Bootloader controller;
     controller.setWrongChecksumPage(17);
     programPage(controller, 17);
     programPage(controller, 18);
@@ -414,7 +396,9 @@ void TestVirtualController::versionModel_data()
     QVector<int> ascending;
     for (int page = 0; page < static_cast<int>(FIRMWARE_PAGE_COUNT); ++page)
         ascending << page;
-    const QVector<int> all = closingPageLast();
+    // All pages but the closing one in order, then the closing one.
+    const std::vector<int>& order = FlashingOrder::verifiedOrder();
+    const QVector<int> all(order.begin(), order.end());
     QVector<int> missingOne = all;
     missingOne.removeOne(42);
     const int embedded = int(EMBEDDED_FIRMWARE_VERSION);
@@ -441,8 +425,7 @@ void TestVirtualController::versionModel()
     QFETCH(QVector<int>, pages);
     QFETCH(int, version);
 
-    VirtualController controller;
-    controller.setMode(VirtualController::Mode::Bootloader);
+    Bootloader controller;
     if (written >= 0)
         controller.setWrittenVersion(static_cast<std::uint16_t>(written));
     for (int page : pages)

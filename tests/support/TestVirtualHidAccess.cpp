@@ -23,28 +23,26 @@ Report commandReport(std::uint8_t code, std::uint8_t fill = 0x00)
 // Long enough to tell a read that fails at once from one that waits, on a busy machine.
 constexpr std::uint32_t g_rigReadTimeoutMs = 150;
 
-// Bus positions 0 foreign, 1 unopenable, 2 controller, 3 foreign.
-struct MixedBus {
-    VirtualHidAccess bus;
-    VirtualController* controller;
+// Bus positions 0 foreign, 1 unopenable, 2 the controller `pad`, 3 foreign.
+struct MixedBus : VirtualHidAccess {
+    VirtualController* pad;
     MixedBus()
     {
-        bus.addForeignInterface(0x046D, 0xC52B);
-        bus.addUnopenableInterface(0x0079, 0x1836);
-        controller = &bus.addController();
-        bus.addForeignInterface(0x1532, 0x0084);
+        addForeignInterface(0x046D, 0xC52B);
+        addUnopenableInterface(0x0079, 0x1836);
+        pad = &addController();
+        addForeignInterface(0x1532, 0x0084);
     }
 };
 
-// A controller in its bootloader, alone on the bus and open.
-struct BootloaderBus {
+// A controller alone on the bus and open, the trace starting after the open.
+struct ControllerBus {
     VirtualHidAccess bus;
     VirtualController& controller = bus.addController();
     HidHandle handle = nullptr;
-    BootloaderBus()
+    explicit ControllerBus(VirtualController::Mode mode = VirtualController::Mode::Bootloader)
     {
-        controller.setMode(VirtualController::Mode::Bootloader);
-        bus.setReadTimeoutMs(g_rigReadTimeoutMs);
+        controller.setMode(mode);
         handle = bus.openInterface(bus.getHidGuid(), 0);
         bus.clearTrace();
     }
@@ -78,11 +76,15 @@ bool switchToBootloader(VirtualHidAccess& bus, HidHandle handle)
     return true;
 }
 
-enum class Fault { FailWrite, FailRead, NeverAnswer, Unplug, Garbage };
+// Arms one of the bus's faults at a number. A garbage reply takes bytes too, from a column of its
+// own: its rows name it by null.
+using Bus = VirtualHidAccess;
+using ArmFault = void (Bus::*)(int);
+constexpr ArmFault g_garbageReply = nullptr;
 
 } // namespace
 
-Q_DECLARE_METATYPE(Fault)
+Q_DECLARE_METATYPE(ArmFault)
 
 class TestVirtualHidAccess : public QObject {
     Q_OBJECT
@@ -108,8 +110,7 @@ private slots:
 
 void TestVirtualHidAccess::enumeratesInIndexOrder()
 {
-    MixedBus mixed;
-    VirtualHidAccess& bus = mixed.bus;
+    MixedBus bus;
     const HidGuid guid = bus.getHidGuid();
     QCOMPARE(guid.data1, 0x4D1E55B2u);
     QCOMPARE(guid.data2, std::uint16_t(0xF16F));
@@ -145,8 +146,7 @@ void TestVirtualHidAccess::enumeratesInIndexOrder()
 
 void TestVirtualHidAccess::handlesAreUniqueAndDieWhenClosed()
 {
-    MixedBus mixed;
-    VirtualHidAccess& bus = mixed.bus;
+    MixedBus bus;
     const HidGuid guid = bus.getHidGuid();
     const HidHandle a = bus.openInterface(guid, 2);
     const HidHandle b = bus.openInterface(guid, 2);
@@ -175,8 +175,7 @@ void TestVirtualHidAccess::handlesAreUniqueAndDieWhenClosed()
 
 void TestVirtualHidAccess::restartDropsOffAndReturnsAsBootloader()
 {
-    MixedBus mixed;
-    VirtualHidAccess& bus = mixed.bus;
+    MixedBus bus;
     HidGuid guid = bus.getHidGuid();
     const HidHandle controller = bus.openInterface(guid, 2);
     QVERIFY(switchToBootloader(bus, controller));
@@ -186,33 +185,32 @@ void TestVirtualHidAccess::restartDropsOffAndReturnsAsBootloader()
     const HidHandle shifted = bus.openInterface(guid, 2);
     QCOMPARE(idWord(bus, shifted), hidIdWord(0x1532, 0x0084));
     QCOMPARE(bus.openInterface(guid, 3), HidHandle(nullptr));
-    QCOMPARE(mixed.controller->mode(), VirtualController::Mode::Normal);
+    QCOMPARE(bus.pad->mode(), VirtualController::Mode::Normal);
 
     // Back in its bootloader at its old position when the next pass begins.
     guid = bus.getHidGuid();
-    QCOMPARE(mixed.controller->mode(), VirtualController::Mode::Bootloader);
-    QVERIFY(!mixed.controller->restartRequested());
-    QCOMPARE(mixed.controller->reportedVersion(), std::uint16_t(0x0116));
+    QCOMPARE(bus.pad->mode(), VirtualController::Mode::Bootloader);
+    QVERIFY(!bus.pad->restartRequested());
+    QCOMPARE(bus.pad->reportedVersion(), std::uint16_t(0x0116));
     const HidHandle bootloader = bus.openInterface(guid, 2);
     QCOMPARE(idWord(bus, bootloader), BOOTLOADER_MODE_ID_WORD);
     QCOMPARE(idWord(bus, bus.openInterface(guid, 3)), hidIdWord(0x1532, 0x0084));
     QCOMPARE(idWord(bus, controller), 0u);
-    QCOMPARE(mixed.controller->restartCount(), 1);
+    QCOMPARE(bus.pad->restartCount(), 1);
 
     // A later pass changes nothing more.
     bus.getHidGuid();
-    QCOMPARE(mixed.controller->restartCount(), 1);
+    QCOMPARE(bus.pad->restartCount(), 1);
     QCOMPARE(idWord(bus, bootloader), BOOTLOADER_MODE_ID_WORD);
 }
 
 void TestVirtualHidAccess::stringRequestReachesController()
 {
-    VirtualHidAccess bus;
-    bus.addController();
-    const HidHandle handle = bus.openInterface(bus.getHidGuid(), 0);
+    ControllerBus rig(VirtualController::Mode::Normal);
+    VirtualHidAccess& bus = rig.bus;
     std::uint8_t buffer[kReportSize];
     std::memset(buffer, 0xEE, sizeof(buffer));
-    QVERIFY(bus.getIndexedString(handle, SWITCH_STRING_INDEX, buffer, 14));
+    QVERIFY(bus.getIndexedString(rig.handle, SWITCH_STRING_INDEX, buffer, 14));
 
     // The text of the 14-byte descriptor without its header; the rest of the buffer is left.
     QCOMPARE(hexBytes(buffer, 14), QByteArray("51 00 52 00 35 00 20 00 73 00 65 00 EE EE"));
@@ -247,20 +245,16 @@ void TestVirtualHidAccess::foreignInterfacesGetNothing()
 
 void TestVirtualHidAccess::normalModeRefusesReports()
 {
-    VirtualHidAccess bus;
-    VirtualController& controller = bus.addController();
-    const HidHandle handle = bus.openInterface(bus.getHidGuid(), 0);
-    std::uint32_t count = 0;
-    const Report info = commandReport(CMD_GET_INFO);
-    QVERIFY(!bus.writeReport(handle, info.data(), &count));
-    QCOMPARE(controller.receivedReportCount(), 0);
-    QCOMPARE(bus.foreignWriteCount(), 0);
+    ControllerBus rig(VirtualController::Mode::Normal);
+    QVERIFY(!rig.write(commandReport(CMD_GET_INFO)));
+    QCOMPARE(rig.controller.receivedReportCount(), 0);
+    QCOMPARE(rig.bus.foreignWriteCount(), 0);
 }
 
 // Three info exchanges, W R W R W R: transfers 1 to 6, writes and reads 1 to 3 each.
 void TestVirtualHidAccess::faultsAtTransferNumber_data()
 {
-    QTest::addColumn<Fault>("fault");
+    QTest::addColumn<ArmFault>("arm");
     QTest::addColumn<int>("number");
     QTest::addColumn<QByteArray>("garbage");
     QTest::addColumn<QString>("outcome"); // + succeeded, - failed, per transfer
@@ -273,35 +267,35 @@ void TestVirtualHidAccess::faultsAtTransferNumber_data()
     for (int i = 0; i < garbage.size(); ++i)
         garbage[i] = char(0xF0 ^ i);
     QTest::newRow("second write fails")
-        << Fault::FailWrite << 2 << QByteArray() << "++--++" << 0 << 2 << 0 << true;
+        << &Bus::failWrite << 2 << QByteArray() << "++--++" << 0 << 2 << 0 << true;
     QTest::newRow("first write fails")
-        << Fault::FailWrite << 1 << QByteArray() << "--++++" << 0 << 1 << 0 << true;
+        << &Bus::failWrite << 1 << QByteArray() << "--++++" << 0 << 1 << 0 << true;
     // The reply stays queued, so each later read gets the reply to the write before.
     QTest::newRow("second read fails")
-        << Fault::FailRead << 2 << QByteArray() << "+++-++" << 0 << 0 << 1 << true;
+        << &Bus::failRead << 2 << QByteArray() << "+++-++" << 0 << 0 << 1 << true;
     QTest::newRow("first read never answered")
-        << Fault::NeverAnswer << 1 << QByteArray() << "+-++++" << 0 << 1 << 0 << true;
+        << &Bus::neverAnswerRead << 1 << QByteArray() << "+-++++" << 0 << 1 << 0 << true;
     QTest::newRow("third read never answered")
-        << Fault::NeverAnswer << 3 << QByteArray() << "+++++-" << 0 << 3 << 0 << true;
+        << &Bus::neverAnswerRead << 3 << QByteArray() << "+++++-" << 0 << 3 << 0 << true;
     QTest::newRow("unplugged at transfer 3")
-        << Fault::Unplug << 3 << QByteArray() << "++----" << 0 << 0 << 0 << false;
+        << &Bus::unplugAtTransfer << 3 << QByteArray() << "++----" << 0 << 0 << 0 << false;
     QTest::newRow("unplugged at transfer 4")
-        << Fault::Unplug << 4 << QByteArray() << "+++---" << 0 << 0 << 0 << false;
+        << &Bus::unplugAtTransfer << 4 << QByteArray() << "+++---" << 0 << 0 << 0 << false;
     QTest::newRow("unplugged at transfer 1")
-        << Fault::Unplug << 1 << QByteArray() << "------" << 0 << 0 << 0 << false;
+        << &Bus::unplugAtTransfer << 1 << QByteArray() << "------" << 0 << 0 << 0 << false;
     QTest::newRow("garbage of 64 bytes")
-        << Fault::Garbage << 2 << garbage << "++++++" << 2 << 0 << 0 << true;
+        << g_garbageReply << 2 << garbage << "++++++" << 2 << 0 << 0 << true;
     QTest::newRow("garbage too short")
-        << Fault::Garbage << 2 << garbage.left(10) << "+++-++" << 0 << 0 << 0 << true;
+        << g_garbageReply << 2 << garbage.left(10) << "+++-++" << 0 << 0 << 0 << true;
     QTest::newRow("garbage too long")
-        << Fault::Garbage << 1 << (garbage + "x") << "+-++++" << 0 << 0 << 0 << true;
+        << g_garbageReply << 1 << (garbage + "x") << "+-++++" << 0 << 0 << 0 << true;
     QTest::newRow("empty garbage")
-        << Fault::Garbage << 3 << QByteArray() << "+++++-" << 0 << 0 << 0 << true;
+        << g_garbageReply << 3 << QByteArray() << "+++++-" << 0 << 0 << 0 << true;
 }
 
 void TestVirtualHidAccess::faultsAtTransferNumber()
 {
-    QFETCH(Fault, fault);
+    QFETCH(ArmFault, arm);
     QFETCH(int, number);
     QFETCH(QByteArray, garbage);
     QFETCH(QString, outcome);
@@ -310,24 +304,12 @@ void TestVirtualHidAccess::faultsAtTransferNumber()
     QFETCH(int, queuedAtEnd);
     QFETCH(bool, plugged);
 
-    BootloaderBus rig;
-    switch (fault) {
-    case Fault::FailWrite:
-        rig.bus.failWrite(number);
-        break;
-    case Fault::FailRead:
-        rig.bus.failRead(number);
-        break;
-    case Fault::NeverAnswer:
-        rig.bus.neverAnswerRead(number);
-        break;
-    case Fault::Unplug:
-        rig.bus.unplugAtTransfer(number);
-        break;
-    case Fault::Garbage:
+    ControllerBus rig;
+    rig.bus.setReadTimeoutMs(g_rigReadTimeoutMs);
+    if (arm)
+        (rig.bus.*arm)(number);
+    else
         rig.bus.garbageReply(number, std::vector<std::uint8_t>(garbage.begin(), garbage.end()));
-        break;
-    }
 
     QString seen;
     for (int exchange = 1; exchange <= 3; ++exchange) {
@@ -381,10 +363,10 @@ void TestVirtualHidAccess::faultsAtTransferNumber()
 
 void TestVirtualHidAccess::failStringRequestDoesNotReachDevice()
 {
-    VirtualHidAccess bus;
-    VirtualController& controller = bus.addController();
+    ControllerBus rig(VirtualController::Mode::Normal);
+    VirtualHidAccess& bus = rig.bus;
+    const HidHandle handle = rig.handle;
     bus.failStringRequest(2);
-    const HidHandle handle = bus.openInterface(bus.getHidGuid(), 0);
     std::uint8_t buffer[kReportSize];
     std::memset(buffer, 0xEE, sizeof(buffer));
     QVERIFY(bus.getIndexedString(handle, SWITCH_STRING_INDEX, buffer, 14));
@@ -394,14 +376,14 @@ void TestVirtualHidAccess::failStringRequestDoesNotReachDevice()
     // Had the failed request reached the device, 15 would now break the sequence.
     for (std::uint32_t length : {15u, 16u, 17u, 18u})
         QVERIFY(bus.getIndexedString(handle, SWITCH_STRING_INDEX, buffer, length));
-    QVERIFY(controller.restartRequested());
+    QVERIFY(rig.controller.restartRequested());
     QCOMPARE(bus.stringRequestCount(), 6);
-    QVERIFY(!bus.trace()[2].ok);
+    QVERIFY(!bus.trace()[1].ok);
 }
 
 void TestVirtualHidAccess::faultNumberingRestartsWithTrace()
 {
-    BootloaderBus rig;
+    ControllerBus rig;
     rig.bus.failWrite(2);
     QVERIFY(rig.write(commandReport(CMD_PING)));
     rig.bus.clearTrace();
@@ -418,32 +400,29 @@ void TestVirtualHidAccess::faultNumberingRestartsWithTrace()
 
 void TestVirtualHidAccess::readTimeoutIsBounded()
 {
-    VirtualHidAccess bus;
-    bus.addController().setMode(VirtualController::Mode::Bootloader);
-    const HidHandle handle = bus.openInterface(bus.getHidGuid(), 0);
+    ControllerBus rig;
     Report reply;
-    std::uint32_t count = 0;
 
     // The default is the contract's bound: a second, not forever. The upper limits leave room for
     // a saturated machine to wake the thread late; they only tell a bound from no bound, and the
     // set limit from the default.
     QElapsedTimer timer;
     timer.start();
-    QVERIFY(!bus.readReport(handle, reply.data(), &count, kReportReadTimeoutMs));
+    QVERIFY(!rig.read(&reply));
     QVERIFY2(timer.elapsed() >= qint64(kReportReadTimeoutMs)
                  && timer.elapsed() < 5 * qint64(kReportReadTimeoutMs),
              qPrintable(QString::number(timer.elapsed())));
 
-    bus.setReadTimeoutMs(40);
+    rig.bus.setReadTimeoutMs(40);
     timer.restart();
-    QVERIFY(!bus.readReport(handle, reply.data(), &count, kReportReadTimeoutMs));
+    QVERIFY(!rig.read(&reply));
     QVERIFY2(timer.elapsed() >= 40 && timer.elapsed() < qint64(kReportReadTimeoutMs),
              qPrintable(QString::number(timer.elapsed())));
 }
 
 void TestVirtualHidAccess::latencyIsModelledAndMeasured()
 {
-    BootloaderBus rig;
+    ControllerBus rig;
     rig.bus.setLatency(2000, 15000);
     QElapsedTimer timer;
     timer.start();
@@ -535,30 +514,29 @@ void TestVirtualHidAccess::traceIsExact()
 
 void TestVirtualHidAccess::unplugAndReplugKeepPosition()
 {
-    MixedBus mixed;
-    VirtualHidAccess& bus = mixed.bus;
-    mixed.controller->setMode(VirtualController::Mode::Bootloader);
+    MixedBus bus;
+    bus.pad->setMode(VirtualController::Mode::Bootloader);
     HidGuid guid = bus.getHidGuid();
     const HidHandle handle = bus.openInterface(guid, 2);
     std::uint32_t count = 0;
     const Report info = commandReport(CMD_GET_INFO);
     QVERIFY(bus.writeReport(handle, info.data(), &count));
 
-    bus.setPlugged(*mixed.controller, false);
-    QVERIFY(!bus.isPlugged(*mixed.controller));
+    bus.setPlugged(*bus.pad, false);
+    QVERIFY(!bus.isPlugged(*bus.pad));
     QCOMPARE(idWord(bus, handle), 0u);
     QCOMPARE(idWord(bus, bus.openInterface(guid, 2)), hidIdWord(0x1532, 0x0084));
     QCOMPARE(bus.openInterface(guid, 3), HidHandle(nullptr));
 
-    bus.setPlugged(*mixed.controller, true);
+    bus.setPlugged(*bus.pad, true);
     guid = bus.getHidGuid();
     const HidHandle again = bus.openInterface(guid, 2);
     QCOMPARE(idWord(bus, again), BOOTLOADER_MODE_ID_WORD);
     // The old handle stays dead, and the reply queued before the unplug is gone.
     QCOMPARE(idWord(bus, handle), 0u);
-    QVERIFY(!mixed.controller->hasInputReport());
+    QVERIFY(!bus.pad->hasInputReport());
     QCOMPARE(bus.controllerCount(), 1);
-    QCOMPARE(&bus.controller(0), mixed.controller);
+    QCOMPARE(&bus.controller(0), bus.pad);
 }
 
 void TestVirtualHidAccess::demoBus()

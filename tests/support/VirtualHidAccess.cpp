@@ -1,81 +1,15 @@
 #include "VirtualHidAccess.h"
 
 #include <algorithm>
-#include <cstring>
 
 VirtualHidAccess::VirtualHidAccess() = default;
 
 VirtualHidAccess::~VirtualHidAccess() = default;
 
-void VirtualHidAccess::setKeyHeld(HidKey key, bool held)
-{
-    m_keys_held[key] = held;
-}
-
 int VirtualHidAccess::keyQueries(HidKey key) const
 {
     const auto found = m_key_queries.find(key);
     return found == m_key_queries.end() ? 0 : found->second;
-}
-
-void VirtualHidAccess::setRealSleeps(bool real)
-{
-    m_real_sleeps = real;
-}
-
-std::uint64_t VirtualHidAccess::sleptMs() const
-{
-    return m_slept_ms;
-}
-
-std::uint64_t VirtualHidAccess::modelledDelayNanos() const
-{
-    return latency().modelledDelayNanos();
-}
-
-void VirtualHidAccess::failWrite(int n)
-{
-    m_faults.push_back({FaultKind::FailWrite, n, {}});
-}
-
-void VirtualHidAccess::failRead(int n)
-{
-    m_faults.push_back({FaultKind::FailRead, n, {}});
-}
-
-void VirtualHidAccess::neverAnswerRead(int n)
-{
-    m_faults.push_back({FaultKind::NeverAnswer, n, {}});
-}
-
-void VirtualHidAccess::answerLate(int n)
-{
-    m_faults.push_back({FaultKind::AnswerLate, n, {}});
-}
-
-void VirtualHidAccess::unplugAtTransfer(int n)
-{
-    m_faults.push_back({FaultKind::Unplug, n, {}});
-}
-
-void VirtualHidAccess::garbageReply(int n, std::vector<std::uint8_t> bytes)
-{
-    m_faults.push_back({FaultKind::Garbage, n, std::move(bytes)});
-}
-
-void VirtualHidAccess::failStringRequest(int n)
-{
-    m_faults.push_back({FaultKind::FailString, n, {}});
-}
-
-void VirtualHidAccess::clearFaults()
-{
-    m_faults.clear();
-}
-
-const std::vector<VirtualHidAccess::Transfer>& VirtualHidAccess::trace() const
-{
-    return m_trace;
 }
 
 std::vector<std::vector<std::uint8_t>> VirtualHidAccess::writtenReports() const
@@ -88,21 +22,6 @@ std::vector<std::vector<std::uint8_t>> VirtualHidAccess::writtenReports() const
     return reports;
 }
 
-int VirtualHidAccess::writeCount() const
-{
-    return m_write_number;
-}
-
-int VirtualHidAccess::readCount() const
-{
-    return m_read_number;
-}
-
-int VirtualHidAccess::stringRequestCount() const
-{
-    return m_string_request_number;
-}
-
 void VirtualHidAccess::clearTrace()
 {
     m_trace.clear();
@@ -110,16 +29,6 @@ void VirtualHidAccess::clearTrace()
     m_write_number = 0;
     m_read_number = 0;
     m_string_request_number = 0;
-}
-
-int VirtualHidAccess::foreignOpenCount() const
-{
-    return m_foreign_open_count;
-}
-
-int VirtualHidAccess::foreignWriteCount() const
-{
-    return m_foreign_write_count;
 }
 
 void VirtualHidAccess::addAttributelessInterface(std::uint16_t vid, std::uint16_t pid)

@@ -28,40 +28,43 @@ public:
     using VirtualHidBus::setPlugged;
 
     // Keys
-    void setKeyHeld(HidKey key, bool held);
+    void setKeyHeld(HidKey key, bool held) { m_keys_held[key] = held; }
     int keyQueries(HidKey key) const;
 
     // Time (see also setLatency).
     using VirtualHidBus::setReadTimeoutMs;
     // Whether sleepMs really sleeps; true by default. sleptMs() adds up the requests either way.
-    void setRealSleeps(bool real);
-    std::uint64_t sleptMs() const;
+    void setRealSleeps(bool real) { m_real_sleeps = real; }
+    std::uint64_t sleptMs() const { return m_slept_ms; }
     // Wall time measured inside the modelled waits: report latency, page programs and read
     // timeouts. Wall time of a run less this is what the program itself spent.
-    std::uint64_t modelledDelayNanos() const;
+    std::uint64_t modelledDelayNanos() const { return latency().modelledDelayNanos(); }
 
     // Faults, numbered from 1 over the transfers since the last clearTrace(): writes and reads
     // together are "transfers", writes alone "writes", reads alone "reads"; string requests are
     // counted on their own. Each fault fires once.
     // The n-th write fails; nothing reaches the device.
-    void failWrite(int n);
+    void failWrite(int n) { m_faults.push_back({FaultKind::FailWrite, n, {}}); }
     // The n-th read fails at once; a queued reply stays queued.
-    void failRead(int n);
+    void failRead(int n) { m_faults.push_back({FaultKind::FailRead, n, {}}); }
     // The n-th read waits the read timeout and fails; the queued reply, if any, is lost.
-    void neverAnswerRead(int n);
+    void neverAnswerRead(int n) { m_faults.push_back({FaultKind::NeverAnswer, n, {}}); }
     // The n-th read waits the read timeout and fails, and its reply comes after all: it stays
     // queued, first in line for whatever reads next, on this handle or one opened later.
-    void answerLate(int n);
+    void answerLate(int n) { m_faults.push_back({FaultKind::AnswerLate, n, {}}); }
     // The controller addressed by transfer n leaves the bus; that transfer fails. setPlugged
     // brings it back.
-    void unplugAtTransfer(int n);
+    void unplugAtTransfer(int n) { m_faults.push_back({FaultKind::Unplug, n, {}}); }
     // The n-th read gets these bytes in place of the queued reply (which is consumed). Exactly 64
     // bytes are taken as the reply; any other length is a failed read that leaves the buffer
     // untouched.
-    void garbageReply(int n, std::vector<std::uint8_t> bytes);
+    void garbageReply(int n, std::vector<std::uint8_t> bytes)
+    {
+        m_faults.push_back({FaultKind::Garbage, n, std::move(bytes)});
+    }
     // The n-th string request fails without reaching the device.
-    void failStringRequest(int n);
-    void clearFaults();
+    void failStringRequest(int n) { m_faults.push_back({FaultKind::FailString, n, {}}); }
+    void clearFaults() { m_faults.clear(); }
 
     // Everything that crossed the bus, in order. `index` is the string index of a StringRequest
     // and the bus position of the interface otherwise (for Read, Write and Close the position it
@@ -76,22 +79,22 @@ public:
         std::uint32_t length;
         int index;
     };
-    const std::vector<Transfer>& trace() const;
+    const std::vector<Transfer>& trace() const { return m_trace; }
     // The 65-byte buffers of the successful writes, in order.
     std::vector<std::vector<std::uint8_t>> writtenReports() const;
     // Since the last clearTrace(), successful or not.
-    int writeCount() const;
-    int readCount() const;
-    int stringRequestCount() const;
+    int writeCount() const { return m_write_number; }
+    int readCount() const { return m_read_number; }
+    int stringRequestCount() const { return m_string_request_number; }
     // Empties the trace and restarts the transfer numbering; the handle counters stay.
     void clearTrace();
 
     // Handles
     using VirtualHidBus::openHandleCount;
     // Opens of interfaces that are not a controller.
-    int foreignOpenCount() const;
+    int foreignOpenCount() const { return m_foreign_open_count; }
     // Writes, reads and string requests to a non-controller: must stay 0.
-    int foreignWriteCount() const;
+    int foreignWriteCount() const { return m_foreign_write_count; }
 
     // HidAccess
     HidHandle openInterface(const HidGuid& hidClass, std::uint32_t index) override;
