@@ -122,10 +122,8 @@ int main(int argc, char** argv)
     std::printf("%s-passes %d found %d foreign-opens %d controller-opens %d unopenable %d\n", tag,
                 passes, found, hid.foreignOpens() - foreignBefore,
                 hid.controllerOpens() - controllerBefore, hid.unopenable() - unopenableBefore);
-    std::printf("%s-us median %lld min %lld max %lld\n", tag,
-                static_cast<long long>(nanos[nanos.size() / 2] / 1000),
-                static_cast<long long>(nanos.front() / 1000),
-                static_cast<long long>(nanos.back() / 1000));
+    std::printf("%s-us median %lld min %lld max %lld\n", tag, nanos[nanos.size() / 2] / 1000,
+                nanos.front() / 1000, nanos.back() / 1000);
     std::fflush(stdout);
     return found == passes ? 0 : 1;
 }

@@ -24,6 +24,7 @@
 #include "BootloaderProtocol.h"
 #include "CFindDeviceThread.h"
 #include "ForwardingHidAccess.h"
+#include "HexLine.h"
 #include "PlatformHidAccess.h"
 #include "SingleInstance.h"
 #include "WindowRig.h"
@@ -52,14 +53,6 @@ constexpr qint64 g_flash_deadline_ms = 120000;
 constexpr int g_settle_ms = 1200;
 // Far longer than the device takes to answer.
 constexpr auto g_reply_settle = std::chrono::milliseconds(300);
-
-void printReport(const char* tag, const std::uint8_t* bytes, std::size_t size)
-{
-    std::printf("%s", tag);
-    for (std::size_t i = 0; i < size; ++i)
-        std::printf("%s%02X", i ? "" : " ", bytes[i]);
-    std::printf("\n");
-}
 
 // An info request written on the window's handle whose reply nobody reads.
 bool leaveUnreadReply(Widget& window, HidAccess& hid)
@@ -102,8 +95,7 @@ public:
             if (found != present)
                 QTest::qWait(100);
         }
-        std::printf("%s found %d passes %d ms %lld\n", tag, found ? 1 : 0, passes,
-                    static_cast<long long>(clock.elapsed()));
+        std::printf("%s found %d passes %d ms %lld\n", tag, found ? 1 : 0, passes, clock.elapsed());
         return found == present;
     }
 
@@ -122,8 +114,8 @@ public:
             updateHidden = updateHidden || !offered();
         }
         std::printf("%s ms %lld failed-writes %d failed-reads %d last-failed-read-ms %lld\n", tag,
-                    static_cast<long long>(clock.elapsed()), m_hid.failedWrites(),
-                    m_hid.failedReads(), static_cast<long long>(m_hid.lastFailedReadMs()));
+                    clock.elapsed(), m_hid.failedWrites(), m_hid.failedReads(),
+                    m_hid.lastFailedReadMs());
     }
 
     // Whether the polling thread's passes bring the Update button back within `deadline` ms.
@@ -133,8 +125,7 @@ public:
         clock.start();
         while (!offered() && clock.elapsed() < deadline)
             QTest::qWait(20);
-        std::printf("%s offered %d ms %lld\n", tag, offered() ? 1 : 0,
-                    static_cast<long long>(clock.elapsed()));
+        std::printf("%s offered %d ms %lld\n", tag, offered() ? 1 : 0, clock.elapsed());
     }
 
 private:
@@ -183,8 +174,7 @@ int watch(WindowRig& rig)
     const qint64 startGapMs = longestGapMs;
     longestGapMs = 0;
     runFor(kMutedMs);
-    std::printf("watch-muted longest-gap-ms %lld start-gap-ms %lld\n",
-                static_cast<long long>(longestGapMs), static_cast<long long>(startGapMs));
+    std::printf("watch-muted longest-gap-ms %lld start-gap-ms %lld\n", longestGapMs, startGapMs);
     std::printf("watch-answer-now\n");
 
     const auto upToDate = [&rig] { return rig.shownState() == WindowState::UpToDate; };
@@ -192,8 +182,7 @@ int watch(WindowRig& rig)
     clock.start();
     while (!upToDate() && clock.elapsed() < 10000)
         runFor(20);
-    std::printf("watch-found finish %d ms %lld\n", upToDate() ? 1 : 0,
-                static_cast<long long>(clock.elapsed()));
+    std::printf("watch-found finish %d ms %lld\n", upToDate() ? 1 : 0, clock.elapsed());
 
     window.activateWindow();
     const bool active = QTest::qWaitForWindowActive(&window);
@@ -211,7 +200,7 @@ int watch(WindowRig& rig)
     std::printf("watch-steady focused %d passes %d focus-changes %d visibility-changes %d "
                 "longest-gap-ms %lld\n",
                 focused ? 1 : 0, passes, changes.focusChanges, changes.visibilityChanges,
-                static_cast<long long>(longestGapMs));
+                longestGapMs);
 
     QElapsedTimer sinceClose;
     QTimer::singleShot(0, &window, [&] {
@@ -219,8 +208,7 @@ int watch(WindowRig& rig)
         window.findChild<QPushButton*>("ButtonClose")->click();
     });
     const int exitCode = QApplication::exec();
-    std::printf("watch-close rc %d ms %lld\n", exitCode,
-                static_cast<long long>(sinceClose.elapsed()));
+    std::printf("watch-close rc %d ms %lld\n", exitCode, sinceClose.elapsed());
     return exitCode;
 }
 
@@ -256,8 +244,7 @@ int main(int argc, char** argv)
     }
     window.show();
     if (idle) {
-        std::printf("driver-idle %lld\n",
-                    static_cast<long long>(QCoreApplication::applicationPid()));
+        std::printf("driver-idle %lld\n", QCoreApplication::applicationPid());
         return app.exec();
     }
     if (argc > 1 && std::strcmp(argv[1], "watch") == 0)
@@ -306,7 +293,7 @@ int main(int argc, char** argv)
                 hid.writtenReports().size(), hid.failedWrites(), hid.successfulReads(),
                 hid.failedReads());
     for (const ForwardingHidAccess::Report& report : hid.writtenReports())
-        printReport("write", report.data(), report.size());
+        printHexLine(stdout, "write", report.data(), report.size());
 
     // Stop polling and let the thread end before the window goes.
     QPointer<CFindDeviceThread> polling = window.findDeviceThread();

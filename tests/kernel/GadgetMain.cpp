@@ -9,6 +9,7 @@
 // `up-to-date` installs the embedded version. For the faults see UsbHidGadget::Faults; `muted`
 // withholds every reply. An unplugged or muted device comes back on SIGUSR2.
 
+#include "HexLine.h"
 #include "UsbHidGadget.h"
 #include "VirtualController.h"
 
@@ -41,14 +42,6 @@ bool parseFaultPoint(const char* option, const char* name, UsbHidGadget::FaultPo
     const std::size_t length = std::strlen(name);
     return std::strncmp(option, name, length) == 0
         && std::sscanf(option + length, "%d:%d", &point->run, &point->report) == 2;
-}
-
-void printHex(std::FILE* out, const char* tag, const std::uint8_t* bytes, std::size_t size)
-{
-    std::fprintf(out, "%s", tag);
-    for (std::size_t i = 0; i < size; ++i)
-        std::fprintf(out, "%s%02X", i ? "" : " ", bytes[i]);
-    std::fprintf(out, "\n");
 }
 
 } // namespace
@@ -114,16 +107,16 @@ int main(int argc, char** argv)
         char tag[64];
         std::snprintf(tag, sizeof tag, "string %u %u %s", unsigned(request.index),
                       unsigned(request.length), request.stalled ? "stall" : "data");
-        printHex(out, tag, request.answer.data(), request.answer.size());
+        printHexLine(out, tag, request.answer.data(), request.answer.size());
     }
     for (const UsbHidGadget::ReceivedReport& report : gadget.receivedReports()) {
         char tag[64];
         std::snprintf(tag, sizeof tag, "report %d %lld", report.attach,
                       static_cast<long long>(report.micros));
-        printHex(out, tag, report.data.data(), report.data.size());
+        printHexLine(out, tag, report.data.data(), report.data.size());
     }
     for (std::size_t offset = 0; offset < FIRMWARE_IMAGE_SIZE; offset += FIRMWARE_CHUNK_SIZE)
-        printHex(out, "flash", controller.flash() + offset, FIRMWARE_CHUNK_SIZE);
+        printHexLine(out, "flash", controller.flash() + offset, FIRMWARE_CHUNK_SIZE);
     std::fprintf(out, "gadget-end\n");
     std::fclose(out);
     return served ? 0 : 1;

@@ -7,6 +7,7 @@
 // Only for the kernel test's virtual machine, where the controller is an emulated USB gadget.
 
 #include "BootloaderProtocol.h"
+#include "HexLine.h"
 #include "HidAccessWindows.h"
 
 #include <chrono>
@@ -16,14 +17,6 @@ namespace {
 
 // Far longer than the gadget takes to answer through the kernel and wine.
 constexpr std::uint32_t kReplySettleMs = 300;
-
-void printHex(const char* tag, const std::uint8_t* bytes, std::size_t size)
-{
-    std::printf("%s", tag);
-    for (std::size_t i = 0; i < size; ++i)
-        std::printf("%s%02X", i ? "" : " ", bytes[i]);
-    std::printf("\n");
-}
 
 } // namespace
 
@@ -67,7 +60,7 @@ int main()
         std::chrono::steady_clock::now() - start);
     std::printf("probe-read %d bytes %u ms %lld\n", read ? 1 : 0, unsigned(transferred),
                 static_cast<long long>(elapsed.count()));
-    printHex("probe-reply", reply, sizeof reply);
+    printHexLine(stdout, "probe-reply", reply, sizeof reply);
     const bool answered = read && reply[0] == 0 && reply[2] == CMD_GET_INFO
                        && infoReplyIdentifier(reply) == BOOTLOADER_ID;
 

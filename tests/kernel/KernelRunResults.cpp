@@ -7,9 +7,34 @@
 #include <QProcess>
 
 #include <algorithm>
+#include <utility>
 
-QString KernelRunResults::run(const QString& script, const QStringList& arguments,
-                              const QString& workDir, int deadlineMs)
+KernelRunResults::KernelRunResults(QString workDir)
+    : m_work_dir(std::move(workDir))
+{
+}
+
+QString KernelRunResults::runScenario(const QString& scenario, const QStringList& more,
+                                      int deadlineMs)
+{
+    return run(QStringLiteral(LUMARO_KERNEL_RUNNER),
+               QStringList{scenario, m_work_dir, QStringLiteral(LUMARO_OFFSCREEN_PLUGIN),
+                           QStringLiteral(LUMARO_GADGET), QStringLiteral(LUMARO_DRIVER)}
+                   + more,
+               deadlineMs);
+}
+
+QString KernelRunResults::runSteps(const QString& gadgetOptions, const QStringList& steps,
+                                   int deadlineMs)
+{
+    return run(QStringLiteral(LUMARO_WINE_RUNNER),
+               QStringList{m_work_dir, QStringLiteral(LUMARO_UDEV_RULE),
+                           QStringLiteral(LUMARO_GADGET), gadgetOptions}
+                   + steps,
+               deadlineMs);
+}
+
+QString KernelRunResults::run(const QString& script, const QStringList& arguments, int deadlineMs)
 {
     QProcess runner;
     runner.setProcessChannelMode(QProcess::MergedChannels);
@@ -21,7 +46,7 @@ QString KernelRunResults::run(const QString& script, const QStringList& argument
     qInfo("kernel test: initramfs and VM took %.1f s; %s", clock.elapsed() / 1000.0,
           qPrintable(output));
 
-    QFile results(workDir + QStringLiteral("/results.txt"));
+    QFile results(m_work_dir + QStringLiteral("/results.txt"));
     if (results.open(QIODevice::ReadOnly)) {
         const QString text = QString::fromUtf8(results.readAll()).remove(QLatin1Char('\r'));
         m_lines = text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -31,7 +56,7 @@ QString KernelRunResults::run(const QString& script, const QStringList& argument
     if (ended && runner.exitCode() == 0 && complete)
         return QString();
 
-    QFile console(workDir + QStringLiteral("/console.log"));
+    QFile console(m_work_dir + QStringLiteral("/console.log"));
     const QString consoleText
         = console.open(QIODevice::ReadOnly) ? QString::fromUtf8(console.readAll()) : QString();
     return QStringLiteral("runner %1 (exit %2), VM report %3\nrunner output:\n%4\nVM console:\n%5\n"
@@ -123,12 +148,11 @@ QString KernelRunResults::flashDifference() const
         flash += line;
     if (flash.size() != int(FIRMWARE_IMAGE_SIZE))
         return QStringLiteral("the flash dump holds %1 bytes").arg(flash.size());
+    const QByteArray image = QByteArray::fromRawData(
+        reinterpret_cast<const char*>(g_firmware_image), int(FIRMWARE_IMAGE_SIZE));
     for (std::size_t page = 0; page < FIRMWARE_PAGE_COUNT; ++page) {
-        const QByteArray written = flash.mid(int(page * FIRMWARE_PAGE_SIZE), FIRMWARE_PAGE_SIZE);
-        const QByteArray image(reinterpret_cast<const char*>(g_firmware_image)
-                                   + page * FIRMWARE_PAGE_SIZE,
-                               FIRMWARE_PAGE_SIZE);
-        if (written != image)
+        const int at = int(page * FIRMWARE_PAGE_SIZE);
+        if (flash.mid(at, FIRMWARE_PAGE_SIZE) != image.mid(at, FIRMWARE_PAGE_SIZE))
             return QStringLiteral("page %1 differs").arg(page);
     }
     return QString();

@@ -13,10 +13,15 @@
 // VM wrote on its result port are read back, one "tag value..." per line.
 class KernelRunResults {
 public:
-    // Runs `sh <script> <arguments>` and reads <workDir>/results.txt. Empty when the VM reported
-    // a complete run; otherwise what went wrong, with the runner's output and the VM's console.
-    QString run(const QString& script, const QStringList& arguments, const QString& workDir,
-                int deadlineMs);
+    // `workDir` is the VM's folder: the runner leaves console.log and results.txt there.
+    explicit KernelRunResults(QString workDir);
+
+    // Each boots the VM and reads its results.txt. Empty when the VM reported a complete run;
+    // otherwise what went wrong, with the runner's output and the VM's console.
+    // init.sh's `scenario` with this build's Qt plugin, gadget and driver, then `more`.
+    QString runScenario(const QString& scenario, const QStringList& more, int deadlineMs);
+    // The wine rig's `steps` beside the gadget started with `gadgetOptions`.
+    QString runSteps(const QString& gadgetOptions, const QStringList& steps, int deadlineMs);
 
     // The rest of the first line that starts with `tag` and a space.
     QString value(const QString& tag) const;
@@ -41,5 +46,8 @@ public:
     QString flashDifference() const;
 
 private:
+    QString run(const QString& script, const QStringList& arguments, int deadlineMs);
+
+    QString m_work_dir;
     QStringList m_lines;
 };

@@ -33,7 +33,7 @@ private slots:
 private:
     int field(const QString& tag, const QString& name) const { return m_results.field(tag, name); }
 
-    KernelRunResults m_results;
+    KernelRunResults m_results{QStringLiteral(LUMARO_KERNEL_WORK_DIR)};
 };
 
 void TestKernelDiscovery::initTestCase()
@@ -44,18 +44,16 @@ void TestKernelDiscovery::initTestCase()
     const QString windows = QStringLiteral(LUMARO_WINDOWS_PASS);
     const QString linux = QStringLiteral(LUMARO_LINUX_PASS);
     // wine's own mouse and keyboard are listed beside the controller.
-    const QString failure = m_results.run(
-        QStringLiteral(LUMARO_WINE_RUNNER),
-        {QStringLiteral(LUMARO_KERNEL_WORK_DIR), QStringLiteral(LUMARO_UDEV_RULE),
-         QStringLiteral(LUMARO_GADGET), QStringLiteral("bootloader"),
-         QStringList{windows, "wine-0", passes, "3"}.join(' '),
+    const QString failure = m_results.runSteps(
+        QStringLiteral("bootloader"),
+        {QStringList{windows, "wine-0", passes, "3"}.join(' '),
          QStringList{linux, "linux-0", passes}.join(' '),
          QStringList{"foreign-hid", QStringLiteral(LUMARO_FOREIGN_HID), QString::number(g_devices),
                      "0", g_ahead_vendor}
              .join(' '),
          QStringList{windows, "wine-8", passes, QString::number(3 + g_devices)}.join(' '),
          QStringList{linux, "linux-8", passes}.join(' ')},
-        QStringLiteral(LUMARO_KERNEL_WORK_DIR), g_runner_deadline_ms);
+        g_runner_deadline_ms);
     QVERIFY2(failure.isEmpty(), qPrintable(failure));
     for (const char* tag : {"wine-0-us", "linux-0-us", "wine-8-us", "linux-8-us"})
         qInfo("%s %s", tag, qPrintable(m_results.value(QLatin1String(tag))));

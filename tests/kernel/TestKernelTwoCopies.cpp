@@ -38,17 +38,13 @@ private slots:
 
 private:
     QString value(const QString& tag) const { return m_results.value(tag); }
-    KernelRunResults m_results;
+    KernelRunResults m_results{QStringLiteral(LUMARO_KERNEL_WORK_DIR)};
 };
 
 void TestKernelTwoCopies::initTestCase()
 {
     const QString failure
-        = m_results.run(QStringLiteral(LUMARO_KERNEL_RUNNER),
-                        {QStringLiteral("two-copies"), QStringLiteral(LUMARO_KERNEL_WORK_DIR),
-                         QStringLiteral(LUMARO_OFFSCREEN_PLUGIN), QStringLiteral(LUMARO_GADGET),
-                         QStringLiteral(LUMARO_DRIVER)},
-                        QStringLiteral(LUMARO_KERNEL_WORK_DIR), g_runner_deadline_ms);
+        = m_results.runScenario(QStringLiteral("two-copies"), {}, g_runner_deadline_ms);
     QVERIFY2(failure.isEmpty(), qPrintable(failure));
 }
 

@@ -45,18 +45,14 @@ private:
     }
     QList<QByteArray> hexLines(const QString& tag) const { return m_results.hexLines(tag); }
 
-    KernelRunResults m_results;
+    KernelRunResults m_results{QStringLiteral(LUMARO_KERNEL_WORK_DIR)};
 };
 
 void TestKernelUsbUpdate::initTestCase()
 {
-    const QString failure
-        = m_results.run(QStringLiteral(LUMARO_KERNEL_RUNNER),
-                        {QStringLiteral("update"), QStringLiteral(LUMARO_KERNEL_WORK_DIR),
-                         QStringLiteral(LUMARO_OFFSCREEN_PLUGIN), QStringLiteral(LUMARO_GADGET),
-                         QStringLiteral(LUMARO_DRIVER), QStringLiteral(LUMARO_UDEV_RULE),
-                         QStringLiteral(LUMARO_PROBE)},
-                        QStringLiteral(LUMARO_KERNEL_WORK_DIR), g_runner_deadline_ms);
+    const QString failure = m_results.runScenario(
+        QStringLiteral("update"), {QStringLiteral(LUMARO_UDEV_RULE), QStringLiteral(LUMARO_PROBE)},
+        g_runner_deadline_ms);
     QVERIFY2(failure.isEmpty(), qPrintable(failure));
 }
 

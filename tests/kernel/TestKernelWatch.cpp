@@ -25,17 +25,13 @@ private slots:
 
 private:
     int field(const QString& tag, const QString& name) const { return m_results.field(tag, name); }
-    KernelRunResults m_results;
+    KernelRunResults m_results{QStringLiteral(LUMARO_KERNEL_WORK_DIR)};
 };
 
 void TestKernelWatch::initTestCase()
 {
     const QString failure
-        = m_results.run(QStringLiteral(LUMARO_KERNEL_RUNNER),
-                        {QStringLiteral("watch"), QStringLiteral(LUMARO_KERNEL_WORK_DIR),
-                         QStringLiteral(LUMARO_OFFSCREEN_PLUGIN), QStringLiteral(LUMARO_GADGET),
-                         QStringLiteral(LUMARO_DRIVER)},
-                        QStringLiteral(LUMARO_KERNEL_WORK_DIR), g_runner_deadline_ms);
+        = m_results.runScenario(QStringLiteral("watch"), {}, g_runner_deadline_ms);
     QVERIFY2(failure.isEmpty(), qPrintable(failure));
     QCOMPARE(m_results.value(QStringLiteral("driver-rc")), QStringLiteral("0"));
 }

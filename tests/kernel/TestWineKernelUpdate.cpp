@@ -45,13 +45,13 @@ private slots:
 
 private:
     QString value(const QString& tag) const { return m_results.value(tag); }
-    // A field of a "tag name value name value..." line, by name.
-    int field(const QString& tag, const QString& name) const;
+    int field(const QString& tag, const QString& name) const { return m_results.field(tag, name); }
 
-    KernelRunResults m_results;
+    KernelRunResults m_results{QStringLiteral(LUMARO_KERNEL_WORK_DIR)};
     std::vector<Report> m_received;
-    // Where each run starts in m_received.
+    // Where each run starts in m_received, and where the second attach's reports start.
     std::vector<std::size_t> m_run_starts;
+    std::size_t m_replug_at = 0;
 };
 
 void TestWineKernelUpdate::initTestCase()
@@ -59,27 +59,18 @@ void TestWineKernelUpdate::initTestCase()
     QVERIFY2(QFile::exists(QStringLiteral(LUMARO_WINDOWS_DRIVER))
                  && QFile::exists(QStringLiteral(LUMARO_WINDOWS_PROBE)),
              "the Windows build's driver or probe is missing: run tools/build-windows first");
-    const QString failure = m_results.run(
-        QStringLiteral(LUMARO_WINE_RUNNER),
-        {QStringLiteral(LUMARO_KERNEL_WORK_DIR), QStringLiteral(LUMARO_UDEV_RULE),
-         QStringLiteral(LUMARO_GADGET),
-         QStringLiteral("bootloader silent-at=1:%1 unplug-at=2:%2")
-             .arg(g_silent_report)
-             .arg(g_unplug_report),
-         QStringLiteral(LUMARO_WINDOWS_PROBE), QStringLiteral(LUMARO_WINDOWS_DRIVER " faults")},
-        QStringLiteral(LUMARO_KERNEL_WORK_DIR), g_runner_deadline_ms);
+    const QString failure = m_results.runSteps(
+        QStringLiteral("bootloader silent-at=1:%1 unplug-at=2:%2")
+            .arg(g_silent_report)
+            .arg(g_unplug_report),
+        {QStringLiteral(LUMARO_WINDOWS_PROBE), QStringLiteral(LUMARO_WINDOWS_DRIVER " faults")},
+        g_runner_deadline_ms);
     QVERIFY2(failure.isEmpty(), qPrintable(failure));
     qInfo("VM: %s", qPrintable(m_results.linesStartingWith(QStringLiteral("vm-time")).join(", ")));
 
     m_received = m_results.receivedReports();
     m_run_starts = FlashingOrder::runStarts(m_received);
-}
-
-int TestWineKernelUpdate::field(const QString& tag, const QString& name) const
-{
-    const QStringList words = value(tag).split(QLatin1Char(' '));
-    const int at = words.indexOf(name);
-    return at >= 0 ? words.value(at + 1).toInt() : -1;
+    m_replug_at = m_received.size() - m_results.receivedReports(2).size();
 }
 
 void TestWineKernelUpdate::wineReachedTheDeviceThroughTheRule()
@@ -148,10 +139,9 @@ void TestWineKernelUpdate::unpluggedDeviceEndedTheRunUntilItCameBack()
     // Run 2's last report before the unplug was the last one the first attach received; the
     // device came back to the next pass's info request, then run 3.
     QCOMPARE(int(m_run_starts.size()), g_runs);
-    const std::size_t replugAt = m_received.size() - m_results.receivedReports(2).size();
-    QCOMPARE(replugAt, m_run_starts[1] + g_unplug_report);
-    QVERIFY(FlashingOrder::isInfo(m_received[replugAt]));
-    QVERIFY(m_run_starts[2] > replugAt);
+    QCOMPARE(m_replug_at, m_run_starts[1] + g_unplug_report);
+    QVERIFY(FlashingOrder::isInfo(m_received[m_replug_at]));
+    QVERIFY(m_run_starts[2] > m_replug_at);
 }
 
 void TestWineKernelUpdate::reportsFollowTheFlashingOrder()
@@ -186,9 +176,7 @@ void TestWineKernelUpdate::lastRunExchangedEveryReport()
     // The last run, from its own info request on: every write of a run, and as many of them
     // answered as a run reads.
     QCOMPARE(int(m_run_starts.size()), g_runs);
-    const std::vector<Report> afterReplug = m_results.receivedReports(2);
-    const std::size_t replugAt = m_received.size() - afterReplug.size();
-    QVERIFY(m_run_starts.back() > replugAt);
+    QVERIFY(m_run_starts.back() > m_replug_at);
     QVERIFY(m_run_starts.back() + FlashingOrder::runReports() <= m_received.size());
     const std::size_t first = m_run_starts.back() - 1;
     const std::vector<Report> run(
@@ -204,10 +192,9 @@ void TestWineKernelUpdate::lastRunExchangedEveryReport()
     // in the emulated machine: that answer was sent and emptied from the queue unread. The
     // replug cut a page's chunks short, and the device expects none after it. The probe wrote three
     // info requests and read two replies; every other write that succeeded reached the device.
-    const std::vector<Report> beforeReplug(m_received.begin(),
-                                           m_received.begin() + std::ptrdiff_t(replugAt));
-    const int answered = FlashingOrder::commandsWithReply(beforeReplug)
-                       + FlashingOrder::commandsWithReply(afterReplug) - 1;
+    const auto replug = m_received.begin() + std::ptrdiff_t(m_replug_at);
+    const int answered = FlashingOrder::commandsWithReply({m_received.begin(), replug})
+                       + FlashingOrder::commandsWithReply({replug, m_received.end()}) - 1;
     QCOMPARE(value(QStringLiteral("gadget-replies")).toInt(), answered);
     const int lateDiscoveryAnswers
         = field(QStringLiteral("driver-transfers"), QStringLiteral("failed-reads")) - 1;

@@ -20,7 +20,7 @@
 namespace {
 
 // Game mode: a plain gamepad (16 buttons, four axes) with one interrupt IN endpoint.
-const std::uint8_t g_gamepad_report_descriptor[] = {
+const std::vector<std::uint8_t> g_gamepad_report_descriptor = {
     0x05, 0x01, 0x09, 0x05, 0xA1, 0x01, // Generic Desktop, Game Pad, Application
     0x05, 0x09, 0x19, 0x01, 0x29, 0x10, //   Buttons 1..16
     0x15, 0x00, 0x25, 0x01, 0x75, 0x01, 0x95, 0x10, //   0..1, 16 x 1 bit
@@ -33,7 +33,7 @@ const std::uint8_t g_gamepad_report_descriptor[] = {
 
 // Bootloader: one vendor collection with a 64-byte input and a 64-byte output report, both
 // unnumbered, on an interrupt IN and an interrupt OUT endpoint.
-const std::uint8_t g_bootloader_report_descriptor[] = {
+const std::vector<std::uint8_t> g_bootloader_report_descriptor = {
     0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, // Vendor page 0xFF00, usage 1, Application
     0x09, 0x02, 0x15, 0x00, 0x26, 0xFF, 0x00, //   usage 2, 0..255
     0x75, 0x08, 0x95, 0x40, 0x81, 0x02, //   64 x 8 bits, Input
@@ -47,8 +47,7 @@ constexpr std::size_t g_report_size = 64;
 
 struct Identity {
     std::uint16_t productId;
-    const std::uint8_t* reportDescriptor;
-    std::uint16_t reportDescriptorSize;
+    const std::vector<std::uint8_t>* reportDescriptor;
     bool hasOutEndpoint;
     std::uint8_t inPacketSize;
     std::uint8_t inInterval;
@@ -59,20 +58,8 @@ struct Identity {
 Identity identityOf(const VirtualController& controller)
 {
     if (controller.mode() == VirtualController::Mode::Bootloader)
-        return {controller.productId(),
-                g_bootloader_report_descriptor,
-                sizeof g_bootloader_report_descriptor,
-                true,
-                64,
-                1,
-                false};
-    return {controller.productId(),
-            g_gamepad_report_descriptor,
-            sizeof g_gamepad_report_descriptor,
-            false,
-            8,
-            4,
-            true};
+        return {controller.productId(), &g_bootloader_report_descriptor, true, 64, 1, false};
+    return {controller.productId(), &g_gamepad_report_descriptor, false, 8, 4, true};
 }
 
 void put16(std::vector<std::uint8_t>& out, std::uint16_t value)
@@ -81,10 +68,15 @@ void put16(std::vector<std::uint8_t>& out, std::uint16_t value)
     out.push_back(static_cast<std::uint8_t>(value >> 8));
 }
 
+void append(std::vector<std::uint8_t>& out, const std::vector<std::uint8_t>& bytes)
+{
+    out.insert(out.end(), bytes.begin(), bytes.end());
+}
+
 std::vector<std::uint8_t> hidDescriptor(const Identity& identity)
 {
     std::vector<std::uint8_t> d = {9, 0x21, 0x11, 0x01, 0x00, 0x01, 0x22};
-    put16(d, identity.reportDescriptorSize);
+    put16(d, static_cast<std::uint16_t>(identity.reportDescriptor->size()));
     return d;
 }
 
@@ -98,19 +90,15 @@ std::vector<std::uint8_t> configurationDescriptor(const Identity& identity)
 {
     const std::uint8_t endpoints = identity.hasOutEndpoint ? 2 : 1;
     std::vector<std::uint8_t> body = {9, USB_DT_INTERFACE, 0, 0, endpoints, USB_CLASS_HID, 0, 0, 0};
-    const std::vector<std::uint8_t> hid = hidDescriptor(identity);
-    body.insert(body.end(), hid.begin(), hid.end());
-    const auto in
-        = endpointDescriptor(g_in_endpoint_address, identity.inPacketSize, identity.inInterval);
-    body.insert(body.end(), in.begin(), in.end());
-    if (identity.hasOutEndpoint) {
-        const auto out = endpointDescriptor(g_out_endpoint_address, g_report_size, 1);
-        body.insert(body.end(), out.begin(), out.end());
-    }
+    append(body, hidDescriptor(identity));
+    append(body,
+           endpointDescriptor(g_in_endpoint_address, identity.inPacketSize, identity.inInterval));
+    if (identity.hasOutEndpoint)
+        append(body, endpointDescriptor(g_out_endpoint_address, g_report_size, 1));
     std::vector<std::uint8_t> config = {9, USB_DT_CONFIG};
     put16(config, static_cast<std::uint16_t>(9 + body.size()));
-    config.insert(config.end(), {1, 1, 0, 0x80, 50});
-    config.insert(config.end(), body.begin(), body.end());
+    append(config, {1, 1, 0, 0x80, 50});
+    append(config, body);
     return config;
 }
 
@@ -184,10 +172,8 @@ bool UsbHidGadget::attach()
     // Tag 0, the full-speed configuration, no high-speed one, then the device descriptor.
     const Identity identity = identityOf(m_controller);
     std::vector<std::uint8_t> descriptors = {0, 0, 0, 0};
-    const auto config = configurationDescriptor(identity);
-    const auto device = deviceDescriptor(identity);
-    descriptors.insert(descriptors.end(), config.begin(), config.end());
-    descriptors.insert(descriptors.end(), device.begin(), device.end());
+    append(descriptors, configurationDescriptor(identity));
+    append(descriptors, deviceDescriptor(identity));
     if (!writeAll(m_ep0, descriptors, "the device descriptors"))
         return false;
     ++m_attach_count;
@@ -244,7 +230,8 @@ bool UsbHidGadget::handleSetup(const void* setupPacket)
         return stall(hostToDevice);
     case ((USB_DIR_IN | USB_TYPE_STANDARD | USB_RECIP_INTERFACE) << 8) | USB_REQ_GET_DESCRIPTOR:
         if ((value >> 8) == 0x22)
-            return reply(identity.reportDescriptor, identity.reportDescriptorSize, length);
+            return reply(identity.reportDescriptor->data(), identity.reportDescriptor->size(),
+                         length);
         if ((value >> 8) == 0x21) {
             const auto hid = hidDescriptor(identity);
             return reply(hid.data(), hid.size(), length);
@@ -267,20 +254,15 @@ bool UsbHidGadget::handleSetup(const void* setupPacket)
 
 bool UsbHidGadget::answerString(std::uint8_t index, std::uint16_t length)
 {
-    StringRequest request;
-    request.index = index;
-    request.length = length;
     std::vector<std::uint8_t> buffer(std::max<std::size_t>(length, 2), 0);
-    const bool answered = m_controller.stringRequest(index, buffer.data(), length);
-    if (!answered) {
-        request.stalled = true;
-        m_string_requests.push_back(request);
+    if (!m_controller.stringRequest(index, buffer.data(), length)) {
+        m_string_requests.push_back({index, length, {}, true});
         return stall(false);
     }
     // The descriptor's own length says how much of the buffer it filled.
     const std::size_t size = std::min<std::size_t>(buffer[0], length);
-    request.answer.assign(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(size));
-    m_string_requests.push_back(request);
+    m_string_requests.push_back(
+        {index, length, {buffer.begin(), buffer.begin() + std::ptrdiff_t(size)}, false});
     if (!reply(buffer.data(), size, length))
         return false;
     if (m_controller.restartRequested())
@@ -292,18 +274,14 @@ bool UsbHidGadget::restartIntoBootloader()
 {
     // The controller finishes the request it is answering before it resets.
     usleep(50 * 1000);
-    closeEndpoints();
-    close(m_ep0);
-    m_ep0 = -1;
+    detach();
     m_controller.restartIntoBootloader();
     return attach();
 }
 
 bool UsbHidGadget::replug(const std::atomic<bool>& stop)
 {
-    closeEndpoints();
-    close(m_ep0);
-    m_ep0 = -1;
+    detach();
     m_unplug_pending = false;
     const auto deadline
         = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_faults.replugMs);
@@ -346,7 +324,7 @@ bool UsbHidGadget::configureEndpoints()
             return -1;
         }
         std::vector<std::uint8_t> config = {1, 0, 0, 0};
-        config.insert(config.end(), descriptor.begin(), descriptor.end());
+        append(config, descriptor);
         if (!writeAll(fd, config, path.c_str())) {
             close(fd);
             return -1;
