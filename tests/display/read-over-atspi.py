@@ -125,12 +125,13 @@ def tree(node, depth=0):
     return lines
 
 
-def find(node, role, name):
-    return pyatspi.findDescendant(node, lambda child: child.getRole() == role and child.name == name)
+def find(node, role, name=None):
+    return pyatspi.findDescendant(node, lambda child: child.getRole() == role and name in (None, child.name))
 
 
-def find_role(node, role):
-    return pyatspi.findDescendant(node, lambda child: child.getRole() == role)
+def shown_button(window, name):
+    found = find(window, pyatspi.ROLE_PUSH_BUTTON, name)
+    return found if found and showing(found) else None
 
 
 def press(node):
@@ -138,6 +139,12 @@ def press(node):
     names = [actions.getName(i) for i in range(actions.nActions)]
     check("Press" in names, "%r offers no Press action (%s)" % (node.name, names))
     check(actions.doAction(names.index("Press")), "%r refused its Press action" % node.name)
+
+
+def application(name):
+    desktop = pyatspi.Registry.getDesktop(0)
+    return next((child for child in map(desktop.getChildAtIndex, range(desktop.childCount))
+                 if child is not None and child.name == name), None)
 
 
 class Session:
@@ -149,17 +156,9 @@ class Session:
         self.process = subprocess.Popen([program], env=environment)
         PROCESSES.append(self.process)
         name = os.path.basename(program)
-        self.application = wait_for("%s on the accessibility bus" % name, lambda: self.find_application(name))
-        self.window = wait_for("its window", lambda: find_role(self.application, pyatspi.ROLE_FRAME))
+        self.application = wait_for("%s on the accessibility bus" % name, lambda: application(name))
+        self.window = wait_for("its window", lambda: find(self.application, pyatspi.ROLE_FRAME))
         check(self.window.name == TITLE, "window named %r" % self.window.name)
-
-    def find_application(self, name):
-        desktop = pyatspi.Registry.getDesktop(0)
-        for i in range(desktop.childCount):
-            application = desktop.getChildAtIndex(i)
-            if application is not None and application.name == name:
-                return application
-        return None
 
     def record(self, state):
         lines = tree(self.window)
@@ -179,7 +178,7 @@ def follow_update(session):
     happen, but a question (what is the value now?) waits for the end of the update. So the events
     are only recorded while they come, and read afterwards."""
     window = session.window
-    progress = find_role(window, pyatspi.ROLE_PROGRESS_BAR)
+    progress = find(window, pyatspi.ROLE_PROGRESS_BAR)
     kinds = ("object:property-change:accessible-description", "object:property-change:accessible-value")
     heard = []
     loop = GLib.MainLoop()
@@ -237,15 +236,14 @@ def main():
         session.close()
 
         session = Session(arguments.updater, display, report)
-        update = wait_for("the Update button", lambda: (lambda button: button if button and showing(button) else None)(
-            find(session.window, pyatspi.ROLE_PUSH_BUTTON, "Update")))
+        update = wait_for("the Update button", lambda: shown_button(session.window, "Update"))
         check(session.window.description == OFFERED, "offered state read as %r" % session.window.description)
         check(update.description == "Writes firmware %s to the controller." % VERSION, "Update described as %r"
               % update.description)
         session.record("Update offered")
         follow_update(session)
-        finish = find(session.window, pyatspi.ROLE_PUSH_BUTTON, "Up to date")
-        check(finish and showing(finish), "no finish indicator showing")
+        finish = shown_button(session.window, "Up to date")
+        check(finish, "no finish indicator showing")
         check(finish.description == "The controller now has firmware %s, written and verified." % VERSION,
               "finish indicator described as %r" % finish.description)
         session.record("Finished")

@@ -28,30 +28,25 @@ class HookedBus : public VirtualHidAccess {
 public:
     std::function<void(int pass)> onPassStart;
     std::function<void(int write)> onWrite;
+    int passes = 0;
+    int writes = 0;
 
     HidGuid getHidGuid() override
     {
-        ++m_passes;
+        ++passes;
         if (onPassStart)
-            onPassStart(m_passes);
+            onPassStart(passes);
         return VirtualHidAccess::getHidGuid();
     }
     bool writeReport(HidHandle handle, const std::uint8_t* report,
                      std::uint32_t* bytesWritten) override
     {
         const bool ok = VirtualHidAccess::writeReport(handle, report, bytesWritten);
-        ++m_writes;
+        ++writes;
         if (onWrite)
-            onWrite(m_writes);
+            onWrite(writes);
         return ok;
     }
-
-    int passCount() const { return m_passes; }
-    int writesSeen() const { return m_writes; }
-
-private:
-    int m_passes = 0;
-    int m_writes = 0;
 };
 
 // A click as the window system delivers it: queued, handled when the GUI thread is free again.
@@ -120,7 +115,7 @@ int main(int argc, char* argv[])
                 // Between two passes, the polling thread asleep.
                 QTimer::singleShot(700, [&] { sendClose(); });
             } else if (scenario == "pass") {
-                const int closingPass = bus.passCount() + 1;
+                const int closingPass = bus.passes + 1;
                 bus.onPassStart = [&, closingPass](int pass) {
                     if (pass == closingPass)
                         sendClose();
@@ -129,7 +124,7 @@ int main(int argc, char* argv[])
                 postClick(updateButton);
                 sendClose();
             } else if (scenario == "flashing") {
-                const int firstWrite = bus.writesSeen();
+                const int firstWrite = bus.writes;
                 bus.onWrite = [&, firstWrite](int write) {
                     runWrites = write - firstWrite;
                     if (runWrites == 300)
@@ -143,7 +138,7 @@ int main(int argc, char* argv[])
         watch.start();
 
         result = application.exec();
-        std::printf("passes=%d\n", bus.passCount());
+        std::printf("passes=%d\n", bus.passes);
         std::printf("close-sent=%d\n", closeSent ? 1 : 0);
         std::printf("run-writes=%d\n", runWrites);
         std::printf("update-finished=%d\n", window.updateFinished() ? 1 : 0);

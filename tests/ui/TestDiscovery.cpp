@@ -24,8 +24,9 @@ std::vector<std::uint32_t> stringRequestLengths(const VirtualHidAccess& bus)
     return lengths;
 }
 
-// An interface ahead of the controller that is not it.
-enum class Other { Opens, CannotOpen, NoAttributes };
+// An interface beside the bootloader that the pass must leave alone: ahead of it and not the
+// controller, or a controller in normal mode behind it.
+enum class Other { Opens, CannotOpen, NoAttributes, NormalModeBehind };
 
 } // namespace
 
@@ -44,12 +45,8 @@ private slots:
     void switchStringStaysInTheNextInfoRequest();
     void otherInterfacesAreSkipped_data();
     void otherInterfacesAreSkipped();
-    void bootloaderAheadOfANormalModeControllerEndsThePass();
     void normalModeControllerAheadOfABootloaderIsSwitchedFirst();
-    void oneHandleIsHeldPerPass();
     void failedInfoQueryKeepsTheStoredVersion();
-    void infoReplyFields_data();
-    void infoReplyFields();
     void pollingThreadAsksForPassesAndStops();
     void endedPollingThreadIsDeleted();
 };
@@ -65,32 +62,54 @@ void TestDiscovery::emptyBusShowsNoDevice()
 void TestDiscovery::bootloaderVersionDecidesWhatIsOffered_data()
 {
     QTest::addColumn<int>("version");
+    QTest::addColumn<int>("identifier");
+    QTest::addColumn<bool>("isBootloader");
     QTest::addColumn<WindowState>("shown");
-    QTest::newRow("blank") << 0xFFFF << WindowState::UpdateOffered;
+    const int bootloader = 0x006D;
+    QTest::newRow("blank") << 0xFFFF << bootloader << true << WindowState::UpdateOffered;
     // Named by the version word: a build of another release shows its own gate in the row names.
     const int embedded = int(EMBEDDED_FIRMWARE_VERSION);
-    QTest::addRow("0x%04X, one below", embedded - 1) << embedded - 1 << WindowState::UpdateOffered;
-    QTest::addRow("0x%04X, the embedded", embedded) << embedded << WindowState::UpToDate;
-    QTest::addRow("0x%04X, one above", embedded + 1) << embedded + 1 << WindowState::UpToDate;
+    QTest::addRow("0x%04X, one below", embedded - 1)
+        << embedded - 1 << bootloader << true << WindowState::UpdateOffered;
+    QTest::addRow("0x%04X, the embedded", embedded)
+        << embedded << bootloader << true << WindowState::UpToDate;
+    QTest::addRow("0x%04X, one above", embedded + 1)
+        << embedded + 1 << bootloader << true << WindowState::UpToDate;
     QTest::addRow("0x%04X, the next major", (embedded & 0xFF00) + 0x100)
-        << (embedded & 0xFF00) + 0x100 << WindowState::UpToDate;
+        << (embedded & 0xFF00) + 0x100 << bootloader << true << WindowState::UpToDate;
+    // Fixed words, read whatever the release: both bytes of the version count.
+    const auto judged = [&](int version) {
+        return version >= embedded ? WindowState::UpToDate : WindowState::UpdateOffered;
+    };
+    QTest::newRow("1.23") << 0x0123 << bootloader << true << judged(0x0123);
+    QTest::newRow("1.16") << 0x0116 << bootloader << true << judged(0x0116);
+    // Another identifier is no bootloader's, though the pass still takes its version.
+    QTest::newRow("other identifier, 1.16") << 0x0116 << 0x6D00 << false << judged(0x0116);
 }
 
 void TestDiscovery::bootloaderVersionDecidesWhatIsOffered()
 {
     QFETCH(int, version);
+    QFETCH(int, identifier);
+    QFETCH(bool, isBootloader);
     QFETCH(WindowState, shown);
     BusRig rig;
-    rig.addBootloader(static_cast<std::uint16_t>(version));
+    rig.addBootloader(static_cast<std::uint16_t>(version))
+        .setIdentifier(static_cast<std::uint16_t>(identifier));
     rig.progress()->setValue(7);
 
     QVERIFY(rig.pass());
 
     QCOMPARE(rig.shownState(), shown);
-    QCOMPARE(g_device_version, version == 0xFFFF ? 0u : std::uint32_t(version));
+    const std::uint32_t stored = version == 0xFFFF ? 0u : std::uint32_t(version);
+    QCOMPARE(g_device_version, stored);
     // The progress bar is left as it was.
     QCOMPARE(rig.progress()->value(), 7);
     QVERIFY(rig.window().deviceHandle() != nullptr);
+    // Asked again, the reply's fields land as the pass read them.
+    QCOMPARE(rig.window()._Query_Device_Info(), isBootloader);
+    QCOMPARE(g_bootloader_id, std::uint32_t(identifier));
+    QCOMPARE(g_device_version, stored);
 }
 
 void TestDiscovery::finishedRunKeepsFinishUntilTheControllerLeaves()
@@ -174,13 +193,11 @@ void TestDiscovery::switchStringStaysInTheNextInfoRequest()
 
     const auto reports = rig.bus.writtenReports();
     QCOMPARE(reports.size(), std::size_t(1));
-    QCOMPARE(hexBytes(reports[0].data(), 5), QByteArray("00 A5 E1 5A 1E"));
-    // Past the header stands the string the controller returned to the last request.
-    QCOMPARE(hexBytes(reports[0].data() + 5, stringSize - 5),
-             hexBytes(stringData.data() + 5, stringSize - 5));
-    const QByteArray zeros(65 - stringSize, '\0');
-    QCOMPARE(hexBytes(reports[0].data() + stringSize, 65 - stringSize),
-             hexBytes(reinterpret_cast<const unsigned char*>(zeros.constData()), zeros.size()));
+    // Past the header stands the string the controller returned to the last request, then zeros.
+    std::vector<std::uint8_t> expected{0x00, 0xA5, 0xE1, 0x5A, 0x1E};
+    expected.insert(expected.end(), stringData.begin() + 5, stringData.end());
+    expected.resize(65);
+    QCOMPARE(hexBytes(reports[0].data(), 65), hexBytes(expected.data(), 65));
 }
 
 void TestDiscovery::otherInterfacesAreSkipped_data()
@@ -197,6 +214,8 @@ void TestDiscovery::otherInterfacesAreSkipped_data()
     QTest::newRow("opens, attribute query fails") << 0x046D << 0xC077 << Other::NoAttributes;
     QTest::newRow("controller ids, attribute query fails")
         << 0x0079 << 0x1836 << Other::NoAttributes;
+    // The pass ends at the bootloader: the controller behind it is not switched.
+    QTest::newRow("normal-mode controller behind") << 0x0079 << 0x18AE << Other::NormalModeBehind;
 }
 
 void TestDiscovery::otherInterfacesAreSkipped()
@@ -209,9 +228,11 @@ void TestDiscovery::otherInterfacesAreSkipped()
         rig.bus.addForeignInterface(vendor, product);
     else if (other == Other::CannotOpen)
         rig.bus.addUnopenableInterface(vendor, product);
-    else
+    else if (other == Other::NoAttributes)
         rig.bus.addAttributelessInterface(vendor, product);
     rig.addBootloader(0x0116);
+    if (other == Other::NormalModeBehind)
+        rig.bus.addController();
 
     // Passes come twice a second for as long as the program runs: a handle left behind by each
     // would pile up.
@@ -221,28 +242,20 @@ void TestDiscovery::otherInterfacesAreSkipped()
     QCOMPARE(rig.shownState(), WindowState::UpdateOffered);
     QCOMPARE(rig.bus.foreignWriteCount(), 0);
     QCOMPARE(rig.bus.stringRequestCount(), 0);
+    if (other == Other::NormalModeBehind)
+        QCOMPARE(rig.bus.controller(1).mode(), VirtualController::Mode::Normal);
     QCOMPARE(rig.bus.openHandleCount(), 1);
     rig.bus.setPlugged(rig.bus.controller(0), false);
     QVERIFY(!rig.pass());
     QCOMPARE(rig.bus.openHandleCount(), 0);
 }
 
-void TestDiscovery::bootloaderAheadOfANormalModeControllerEndsThePass()
-{
-    BusRig rig;
-    rig.addBootloader(0x0116);
-    VirtualController& normal = rig.bus.addController();
-
-    QVERIFY(rig.pass());
-    QCOMPARE(rig.bus.stringRequestCount(), 0);
-    QCOMPARE(normal.mode(), VirtualController::Mode::Normal);
-}
-
 void TestDiscovery::normalModeControllerAheadOfABootloaderIsSwitchedFirst()
 {
     BusRig rig;
+    rig.bus.addForeignInterface(0x046D, 0xC077);
     VirtualController& normal = rig.bus.addController();
-    rig.addBootloader(0x0116);
+    rig.addBootloader(EMBEDDED_FIRMWARE_VERSION);
 
     // The switched controller leaves the bus at once; the bootloader behind it takes the index the
     // pass has already looked at, so this pass ends without one.
@@ -250,27 +263,17 @@ void TestDiscovery::normalModeControllerAheadOfABootloaderIsSwitchedFirst()
     QCOMPARE(rig.bus.stringRequestCount(), 5);
     QCOMPARE(rig.bus.openHandleCount(), 0);
 
-    // Both are bootloaders now; the pass keeps the first and leaves the other alone.
+    // Both are bootloaders now; the pass keeps the first, one below the embedded version, and
+    // leaves the other, which is current, alone.
     rig.bus.clearTrace();
     QVERIFY(rig.pass());
     QCOMPARE(normal.mode(), VirtualController::Mode::Bootloader);
     QCOMPARE(rig.bus.openHandleCount(), 1);
     QCOMPARE(rig.bus.writeCount(), 1);
     QCOMPARE(rig.shownState(), WindowState::UpdateOffered);
-}
 
-void TestDiscovery::oneHandleIsHeldPerPass()
-{
-    BusRig rig;
-    rig.bus.addForeignInterface(0x046D, 0xC077);
-    rig.bus.addController();
-    rig.addBootloader(EMBEDDED_FIRMWARE_VERSION);
-    // The switched controller leaves the bus, so the bootloader behind it moves to the index the
-    // pass has just looked at and is found by the next pass.
-    QVERIFY(!rig.pass());
-    QCOMPARE(rig.bus.openHandleCount(), 0);
-
-    for (int pass = 0; pass < 5; ++pass) {
+    // One handle is held per pass, whichever controller is left.
+    for (int pass = 0; pass < 4; ++pass) {
         QVERIFY(rig.pass());
         QCOMPARE(rig.bus.openHandleCount(), 1);
     }
@@ -307,34 +310,6 @@ void TestDiscovery::failedInfoQueryKeepsTheStoredVersion()
     // A controller that does not answer holds the window only for the read bound (20 ms here);
     // the limit leaves room for a saturated machine.
     QVERIFY(timer.elapsed() < 5000);
-}
-
-void TestDiscovery::infoReplyFields_data()
-{
-    QTest::addColumn<int>("identifier");
-    QTest::addColumn<int>("version");
-    QTest::addColumn<bool>("isBootloader");
-    QTest::addColumn<std::uint32_t>("storedVersion");
-    QTest::newRow("bootloader, 1.23") << 0x006D << 0x0123 << true << 291u;
-    QTest::newRow("bootloader, 1.16") << 0x006D << 0x0116 << true << 278u;
-    QTest::newRow("bootloader, blank") << 0x006D << 0xFFFF << true << 0u;
-    QTest::newRow("other identifier") << 0x6D00 << 0x0116 << false << 278u;
-}
-
-void TestDiscovery::infoReplyFields()
-{
-    QFETCH(int, identifier);
-    QFETCH(int, version);
-    QFETCH(bool, isBootloader);
-    QFETCH(std::uint32_t, storedVersion);
-    BusRig rig;
-    VirtualController& controller = rig.addBootloader(static_cast<std::uint16_t>(version));
-    controller.setIdentifier(static_cast<std::uint16_t>(identifier));
-    rig.pass();
-
-    QCOMPARE(rig.window()._Query_Device_Info(), isBootloader);
-    QCOMPARE(g_bootloader_id, std::uint32_t(identifier));
-    QCOMPARE(g_device_version, storedVersion);
 }
 
 void TestDiscovery::pollingThreadAsksForPassesAndStops()

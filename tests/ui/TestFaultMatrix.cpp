@@ -95,12 +95,16 @@ bool flashHoldsTheImage(const VirtualController& controller)
     return std::memcmp(controller.flash(), g_firmware_image, FIRMWARE_IMAGE_SIZE) == 0;
 }
 
-QString transferList(const std::vector<int>& numbers)
+// For a failure message: the reads whose reply answered another command than the last one written.
+QByteArray outOfStepMessage(const std::vector<int>& reads, int runEnd)
 {
     QStringList list;
-    for (int number : numbers)
+    for (int number : reads)
         list << QString::number(number);
-    return list.join(QStringLiteral(", "));
+    return QStringLiteral("replies out of step at transfers %1 (run ended at %2)")
+        .arg(list.join(QStringLiteral(", ")))
+        .arg(runEnd)
+        .toLocal8Bit();
 }
 
 } // namespace
@@ -196,7 +200,7 @@ void TestFaultMatrix::faultAtEveryTransfer()
     VirtualController& controller = *rig.controller;
 
     rig.startClean(0x0116);
-    expectStates({QStringLiteral("Update offered")}, "before the run");
+    expectStates({"Update offered"}, "before the run");
 
     const std::vector<std::uint8_t> garbage
         = fault == GarbageReply ? garbageFor(step) : std::vector<std::uint8_t>();
@@ -260,11 +264,11 @@ void TestFaultMatrix::faultAtEveryTransfer()
     QCOMPARE(after.progressValue, run.expectedProgress());
     if (verified) {
         ++m_finished_despite_fault;
-        expectStates({QStringLiteral("Finished")}, "after the run");
+        expectStates({"Finished"}, "after the run");
     } else if (run.writeCount() == 1) {
-        expectStates({QStringLiteral("Update requested")}, "after the run");
+        expectStates({"Update requested"}, "after the run");
     } else {
-        expectStates({QStringLiteral("Flashing")}, "after the run");
+        expectStates({"Flashing"}, "after the run");
     }
 
     // Never bricks: the controller stays in its bootloader, and it calls a firmware valid only
@@ -285,31 +289,27 @@ void TestFaultMatrix::faultAtEveryTransfer()
     const std::vector<int> outOfStep = RunAnalysis(bus.trace()).repliesOutOfStep();
     QVERIFY2(outOfStep.empty()
                  || (fault == GarbageReply && outOfStep == std::vector<int>{step.transfer}),
-             qPrintable(QStringLiteral("replies out of step at transfers %1 (run ended at %2)")
-                            .arg(transferList(outOfStep))
-                            .arg(run.transferCount())));
+             outOfStepMessage(outOfStep, run.transferCount()).constData());
 
     QCOMPARE(found, fault != Unplug);
     QCOMPARE(bus.openHandleCount(), found ? 1 : 0);
     if (!found)
-        expectStates({QStringLiteral("No device")}, "after the next pass");
+        expectStates({"No device"}, "after the next pass");
     else if (after.state == WindowState::Finished)
-        expectStates({QStringLiteral("Flashed in this run")}, "after the next pass");
+        expectStates({"Flashed in this run"}, "after the next pass");
     else
-        expectStates({QStringLiteral("Update offered"), QStringLiteral("Up to date")},
-                     "after the next pass");
+        expectStates({"Update offered", "Up to date"}, "after the next pass");
 
     // The fault cleared: replugged, still in the bootloader.
     bus.setPlugged(controller, false);
     QVERIFY(!rig.pass());
-    expectStates({QStringLiteral("No device")}, "unplugged");
+    expectStates({"No device"}, "unplugged");
     bus.setPlugged(controller, true);
     QVERIFY(rig.pass());
     const bool complete = controller.reportedVersion() == EMBEDDED_FIRMWARE_VERSION;
     const std::uint16_t reported = controller.reportedVersion();
     QCOMPARE(g_device_version, reported == BLANK_VERSION_WORD ? 0u : std::uint32_t(reported));
-    expectStates({complete ? QStringLiteral("Up to date") : QStringLiteral("Update offered")},
-                 "replugged");
+    expectStates({complete ? "Up to date" : "Update offered"}, "replugged");
 
     // A second update completes. A controller that the faulted run already completed is written
     // again the way a user forces it, with Shift held.
@@ -320,11 +320,11 @@ void TestFaultMatrix::faultAtEveryTransfer()
     QCOMPARE(bus.writeCount(), FlashingOrder::writeCount());
     QCOMPARE(bus.readCount(), FlashingOrder::readCount());
     QVERIFY(RunAnalysis(bus.trace()).everyPageVerifiedInOrder());
-    expectStates({QStringLiteral("Finished")}, "after the second update");
+    expectStates({"Finished"}, "after the second update");
     QVERIFY(flashHoldsTheImage(controller));
     QCOMPARE(controller.reportedVersion(), std::uint16_t(EMBEDDED_FIRMWARE_VERSION));
     QVERIFY(rig.pass());
-    expectStates({QStringLiteral("Flashed in this run")}, "after the second update's next pass");
+    expectStates({"Flashed in this run"}, "after the second update's next pass");
 }
 
 void TestFaultMatrix::lateReplyToTheDiscoveryPass_data()
@@ -346,16 +346,14 @@ void TestFaultMatrix::lateReplyToTheDiscoveryPass()
     QCOMPARE(rig.bus.timedOutReads(), 1);
     for (int i = 0; i < passesBetween; ++i)
         QVERIFY(rig.pass());
-    expectStates({QStringLiteral("Update offered")}, "before the run");
+    expectStates({"Update offered"}, "before the run");
 
     rig.clickUpdateAndFlash();
     const RunAnalysis run(rig.bus.trace());
     QVERIFY2(run.repliesOutOfStep().empty(),
-             qPrintable(QStringLiteral("replies out of step at transfers %1 of %2")
-                            .arg(transferList(run.repliesOutOfStep()))
-                            .arg(run.transferCount())));
+             outOfStepMessage(run.repliesOutOfStep(), run.transferCount()).constData());
     QVERIFY(run.everyPageVerifiedInOrder());
-    expectStates({QStringLiteral("Finished")}, "after the run");
+    expectStates({"Finished"}, "after the run");
 }
 
 void TestFaultMatrix::cleanupTestCase()
