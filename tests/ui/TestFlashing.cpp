@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+using Kind = VirtualHidAccess::Transfer::Kind;
 using Report = std::vector<std::uint8_t>;
 using Role = FlashingOrder::Role;
 
@@ -86,6 +87,18 @@ void TestFlashing::successfulRunWritesTheImageInTheSafeOrder()
     QCOMPARE(FlashingOrder::readCount(), 185);
     QCOMPARE(rig.bus.writeCount(), FlashingOrder::writeCount());
     QCOMPARE(rig.bus.readCount(), FlashingOrder::readCount());
+    // Every transfer succeeds, writes and reads interleaved exactly as the order has them: the
+    // fault matrix strikes transfers by their number in it.
+    std::vector<bool> writes;
+    for (const VirtualHidAccess::Transfer& transfer : rig.bus.trace()) {
+        QVERIFY(transfer.ok);
+        if (transfer.kind == Kind::Write || transfer.kind == Kind::Read)
+            writes.push_back(transfer.kind == Kind::Write);
+    }
+    std::vector<bool> layout;
+    for (const FlashingOrder::Step& step : FlashingOrder::steps())
+        layout.push_back(step.write);
+    QCOMPARE(writes, layout);
     // Everything the flashing slot wrote, after the discovery pass that found the bootloader.
     const std::vector<Report> reports = rig.bus.writtenReports();
     QVERIFY(isCommand(reports.front(), CMD_GET_INFO));
