@@ -215,6 +215,9 @@ void TestFaultMatrix::faultAtEveryTransfer()
         held < std::chrono::milliseconds(g_readTimeoutMs * bus.timedOutReads() + g_runAllowanceMs),
         qPrintable(QStringLiteral("the run held the window for %1 ms").arg(held.count() / 1e6)));
 
+    // A failed write leaves the handle with the window, for the next pass to replace.
+    if (fault == FailTransfer && step.write)
+        QVERIFY(rig.window().deviceHandle() != nullptr);
     // A failed transfer ends the run, wherever it happens; only the info read may fail and leave
     // the stored version to decide.
     const int infoRead = 2;
