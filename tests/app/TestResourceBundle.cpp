@@ -287,7 +287,6 @@ void TestResourceBundle::iconHasOneClassicEntry()
     constexpr int xorSize = width * width * 4;
     constexpr int maskStride = (width + 31) / 32 * 4;
     constexpr int imageSize = 40 + xorSize + maskStride * width;
-    QCOMPARE(imageSize, 95496);
     QCOMPARE(ico.size(), directorySize + imageSize);
 
     // ICONDIR, its one ICONDIRENTRY and the BITMAPINFOHEADER up to its compression, whose height
