@@ -3,11 +3,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <array>
-
 #include "FirmwareImage.h"
-#include "FlashingReports.h"
-#include "VirtualController.h"
 
 namespace {
 
@@ -93,7 +89,6 @@ private slots:
     void chunkLayout();
     void standInFlag();
     void embeddedPagesSumToTable();
-    void embeddedImageVerifiesOnController();
     void tool_data();
     void tool();
     void toolIsDeterministic();
@@ -165,36 +160,6 @@ void TestFirmwareImage::embeddedPagesSumToTable()
     }
     // Not a constant fill: a stand-in must not pass for blank or patterned flash.
     QVERIFY(embedded.count(embedded.at(0)) < embedded.size() / 16);
-}
-
-// The updater's reports on the controller model: the checksums it reports agree with the table,
-// and the firmware ends up valid with the embedded version.
-void TestFirmwareImage::embeddedImageVerifiesOnController()
-{
-    if (!LUMARO_EXPECT_PAGE_SUMS)
-        QSKIP("built with LUMARO_SKIP_PAGE_SUM_CHECK");
-    VirtualController controller;
-    controller.setMode(VirtualController::Mode::Bootloader);
-    controller.setInstalledVersion(0xFFFF);
-    FlashingReports update;
-    update.run();
-    const std::vector<int>& verified = FlashingOrder::verifiedOrder();
-    std::size_t checksums = 0;
-    for (const FlashingOrder::Report& report : update.received()) {
-        controller.receiveOutputReport(report.data());
-        std::array<std::uint8_t, kReportSize> reply{};
-        controller.takeInputReport(reply.data() + 1);
-        // A reply repeats its command's header; data chunks get none.
-        if (FlashingOrder::isCommand(reply.data() + 1, CMD_PAGE_CHECKSUM)) {
-            QVERIFY(checksums < verified.size());
-            QCOMPARE(checksumReplyValue(reply.data()), g_page_checksums[verified[checksums]]);
-            ++checksums;
-        }
-    }
-    QCOMPARE(checksums, verified.size());
-    QCOMPARE(controller.reportedVersion(), std::uint16_t(EMBEDDED_FIRMWARE_VERSION));
-    QVERIFY(
-        std::equal(g_firmware_image, g_firmware_image + FIRMWARE_IMAGE_SIZE, controller.flash()));
 }
 
 void TestFirmwareImage::tool_data()

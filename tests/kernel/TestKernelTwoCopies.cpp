@@ -4,7 +4,6 @@
 // and the device must receive exactly what the first wrote, the whole update.
 
 #include "KernelRunResults.h"
-#include "TestSupport.h"
 
 #include <QTest>
 

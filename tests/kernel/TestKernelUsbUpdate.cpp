@@ -8,7 +8,6 @@
 #include "FlashingReports.h"
 #include "HidAccessLinux.h"
 #include "KernelRunResults.h"
-#include "TestSupport.h"
 
 #include <QTest>
 

@@ -4,7 +4,6 @@
 // a screen reader would notice, and Close end the program at once.
 
 #include "KernelRunResults.h"
-#include "TestSupport.h"
 
 #include <QTest>
 

@@ -12,8 +12,6 @@ class RunAnalysis {
 public:
     explicit RunAnalysis(const std::vector<VirtualHidAccess::Transfer>& trace);
 
-    // Pages whose checksum reply arrived and equals their entry of the table, in order.
-    const std::vector<int>& verifiedPages() const { return m_verified_pages; }
     bool everyPageVerifiedInOrder() const
     {
         return m_verified_pages == FlashingOrder::verifiedOrder();

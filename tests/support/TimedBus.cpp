@@ -4,8 +4,6 @@
 
 using Clock = std::chrono::steady_clock;
 
-TimedBus::TimedBus() = default;
-
 void TimedBus::resetTiming()
 {
     m_longest = std::chrono::nanoseconds(0);

@@ -9,8 +9,6 @@
 // was held inside one call and how many reads ran into their time limit.
 class TimedBus : public VirtualHidAccess {
 public:
-    TimedBus();
-
     // Forgets the figures below; the trace and the faults are untouched.
     void resetTiming();
     // The longest single write or read since resetTiming().

@@ -51,7 +51,6 @@ expect "under ./check, sudo that wants a password fails at once" \
     "rig: sudo needs a password: run ./check from a terminal (it asks once, up front)|sudo -n true" \
     "$message|$(cat "$scratch/sudo.calls")"
 
-
 printf '#!/bin/sh\necho "ran with $QT_QPA_PLATFORM"\n' > "$scratch/TestAsRoot"
 chmod +x "$scratch/TestAsRoot"
 as_root() { # LUMARO_RIGS_REQUIRED
