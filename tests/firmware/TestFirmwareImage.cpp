@@ -86,7 +86,6 @@ private slots:
     void initTestCase();
     void checksumTable_data();
     void checksumTable();
-    void chunkLayout();
     void standInFlag();
     void embeddedPagesSumToTable();
     void tool_data();
@@ -125,18 +124,6 @@ void TestFirmwareImage::checksumTable()
     if (!LUMARO_EXPECT_DEFAULT_RELEASE && page < int(FIRMWARE_PAGE_COUNT))
         QSKIP("the build was given another release's checksum table");
     QCOMPARE(g_page_checksums[page], entry);
-}
-
-void TestFirmwareImage::chunkLayout()
-{
-    QCOMPARE(FIRMWARE_IMAGE_SIZE, std::size_t(31232));
-    QCOMPARE(FIRMWARE_CHUNKS_PER_PAGE, std::size_t(8));
-    QCOMPARE(firmwarePageAddress(FIRMWARE_CLOSING_PAGE), 0x2000u);
-    // Chunk 7 of page 60 ends with the image's last byte.
-    const std::size_t lastChunkEnd
-        = firmwarePageAddress(60) + 7 * FIRMWARE_CHUNK_SIZE + FIRMWARE_CHUNK_SIZE - 1;
-    QCOMPARE(lastChunkEnd, std::size_t(31231));
-    QCOMPARE(lastChunkEnd, sizeof(g_firmware_image) - 1);
 }
 
 void TestFirmwareImage::standInFlag()
