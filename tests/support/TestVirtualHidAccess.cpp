@@ -245,29 +245,21 @@ void TestVirtualHidAccess::faultsAtTransferNumber_data()
         garbage[i] = char(0xF0 ^ i);
     QTest::newRow("second write fails")
         << &Bus::failWrite << 2 << QByteArray() << "++--++" << 0 << 2 << 0 << true;
-    QTest::newRow("first write fails")
-        << &Bus::failWrite << 1 << QByteArray() << "--++++" << 0 << 1 << 0 << true;
     // The reply stays queued, so each later read gets the reply to the write before.
     QTest::newRow("second read fails")
         << &Bus::failRead << 2 << QByteArray() << "+++-++" << 0 << 0 << 1 << true;
     QTest::newRow("first read never answered")
         << &Bus::neverAnswerRead << 1 << QByteArray() << "+-++++" << 0 << 1 << 0 << true;
-    QTest::newRow("third read never answered")
-        << &Bus::neverAnswerRead << 3 << QByteArray() << "+++++-" << 0 << 3 << 0 << true;
     QTest::newRow("unplugged at transfer 3")
         << &Bus::unplugAtTransfer << 3 << QByteArray() << "++----" << 0 << 0 << 0 << false;
     QTest::newRow("unplugged at transfer 4")
         << &Bus::unplugAtTransfer << 4 << QByteArray() << "+++---" << 0 << 0 << 0 << false;
-    QTest::newRow("unplugged at transfer 1")
-        << &Bus::unplugAtTransfer << 1 << QByteArray() << "------" << 0 << 0 << 0 << false;
     QTest::newRow("garbage of 64 bytes")
         << g_garbageReply << 2 << garbage << "++++++" << 2 << 0 << 0 << true;
     QTest::newRow("garbage too short")
         << g_garbageReply << 2 << garbage.left(10) << "+++-++" << 0 << 0 << 0 << true;
     QTest::newRow("garbage too long")
         << g_garbageReply << 1 << (garbage + "x") << "+-++++" << 0 << 0 << 0 << true;
-    QTest::newRow("empty garbage")
-        << g_garbageReply << 3 << QByteArray() << "+++++-" << 0 << 0 << 0 << true;
 }
 
 void TestVirtualHidAccess::faultsAtTransferNumber()
@@ -482,7 +474,6 @@ void TestVirtualHidAccess::unplugAndReplugKeepPosition()
     QVERIFY(bus.writeReport(handle, info.data(), &count));
 
     bus.setPlugged(*bus.pad, false);
-    QVERIFY(!bus.isPlugged(*bus.pad));
     QCOMPARE(idWord(bus, handle), 0u);
     QCOMPARE(idWord(bus, bus.openInterface(guid, 2)), hidIdWord(0x1532, 0x0084));
     QCOMPARE(bus.openInterface(guid, 3), HidHandle(nullptr));
@@ -515,7 +506,6 @@ void TestVirtualHidAccess::demoBus()
     QCOMPARE(ids[2], NORMAL_MODE_ID_WORD);
     QCOMPARE(bus->controller(0).reportedVersion(), std::uint16_t(0x0116));
     QCOMPARE(bus->controller(0).pageProgramMicros(), 4000u);
-    QVERIFY(!bus->reachesHardware());
 }
 
 QTEST_GUILESS_MAIN(TestVirtualHidAccess)
