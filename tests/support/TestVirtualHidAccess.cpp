@@ -503,6 +503,7 @@ void TestVirtualHidAccess::demoBus()
     QCOMPARE(ids[2], NORMAL_MODE_ID_WORD);
     QCOMPARE(bus->controller(0).reportedVersion(), std::uint16_t(0x0116));
     QCOMPARE(bus->controller(0).pageProgramMicros(), 4000u);
+    QVERIFY(!bus->reachesHardware());
 }
 
 QTEST_GUILESS_MAIN(TestVirtualHidAccess)
