@@ -6,11 +6,7 @@
 #include "HidAccess.h"
 #include "TestSupport.h"
 
-namespace {
-
 using Report = std::array<std::uint8_t, kReportSize>;
-
-} // namespace
 
 // The report layout against bytes written out by hand, not against the controller model, which
 // shares the layout's header and would move with it.
