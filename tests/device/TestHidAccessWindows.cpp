@@ -344,8 +344,6 @@ struct ReportPipe {
         if (server != INVALID_HANDLE_VALUE)
             CloseHandle(server);
     }
-    ReportPipe(const ReportPipe&) = delete;
-    ReportPipe& operator=(const ReportPipe&) = delete;
 
     // The first `size` bytes of the report.
     bool deviceSends(const std::vector<std::uint8_t>& report, DWORD size = kReportSize)
