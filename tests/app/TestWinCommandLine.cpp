@@ -1,16 +1,22 @@
+// The argument vector that main gets on Windows: built in this process for a stand-in main, and
+// by the real WinMain in the entry probe (EntryProbeMain.cpp), started as a separate
+// GUI-subsystem process with exact command lines.
+
 #include "WinMain.h"
 
 #include "LiveAllocations.h"
 #include "WinTestHarness.h"
 
-#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 namespace {
 
-// What the stand-in main saw, kept without allocating so the counts above stay exact.
+// What the stand-in main saw, kept without allocating so the counts around it stay exact: each
+// argument followed by a zero byte, as the probe writes its report.
 struct Seen {
     int calls = 0;
     int argc = -1;
@@ -39,12 +45,19 @@ int recordingMain(int argc, char** argv)
     return g_main_result;
 }
 
-std::vector<std::string> seenArguments()
+std::vector<std::string> splitAtZeros(const std::vector<char>& bytes)
 {
-    std::vector<std::string> arguments;
-    for (std::size_t at = 0; at < g_seen.used; at += std::strlen(g_seen.bytes + at) + 1)
-        arguments.emplace_back(g_seen.bytes + at);
-    return arguments;
+    std::vector<std::string> parts;
+    std::string current;
+    for (const char byte : bytes) {
+        if (byte == '\0') {
+            parts.push_back(current);
+            current.clear();
+        } else {
+            current += byte;
+        }
+    }
+    return parts;
 }
 
 std::string printable(const std::vector<std::string>& arguments)
@@ -72,13 +85,65 @@ LPWSTR* WINAPI failingSplit(LPCWSTR, int* argumentCount)
     return nullptr;
 }
 
+std::wstring probePath()
+{
+    wchar_t own[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, own, MAX_PATH);
+    std::wstring path = own;
+    path.erase(path.find_last_of(L"\\/") + 1);
+    return path + L"LumaroEntryProbe.exe";
+}
+
+std::string ansi(const std::wstring& text)
+{
+    const int size = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string result(size > 0 ? size - 1 : 0, '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, result.data(), size, nullptr, nullptr);
+    return result;
+}
+
+std::vector<char> readFile(const std::wstring& path)
+{
+    std::ifstream file(path.c_str(), std::ios::binary);
+    return std::vector<char>(std::istreambuf_iterator<char>(file),
+                             std::istreambuf_iterator<char>());
+}
+
+// Runs the probe with the given text after its quoted path; returns its exit code or -999.
+long long runProbe(const std::wstring& tail, const std::wstring& reportPath)
+{
+    std::wstring commandLine = L"\"" + probePath() + L"\" " + tail;
+    SetEnvironmentVariableW(L"LUMARO_PROBE_REPORT", reportPath.c_str());
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
+        return -999;
+    WaitForSingleObject(process.hProcess, 30000);
+    DWORD exitCode = 0;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return static_cast<long long>(exitCode);
+}
+
 struct Row {
     const char* name;
-    const wchar_t* commandLine;
-    std::vector<std::string> expected;
-    int mainResult = 0;
+    const wchar_t* commandLine; // for the probe, what follows its path
+    std::vector<std::string> expected; // for the probe, after argv[0]
+    long long result = 0;
     bool needsWindows1252 = false;
 };
+
+bool runs(const Row& row)
+{
+    if (!row.needsWindows1252 || GetACP() == 1252)
+        return true;
+    wintest::skip(std::string(row.name) + ": ANSI code page is " + std::to_string(GetACP())
+                  + ", not 1252");
+    return false;
+}
 
 void testConversion()
 {
@@ -109,19 +174,17 @@ void testConversion()
     };
 
     for (const Row& row : rows) {
-        if (row.needsWindows1252 && GetACP() != 1252) {
-            wintest::skip(std::string(row.name) + ": ANSI code page is " + std::to_string(GetACP())
-                          + ", not 1252");
+        if (!runs(row))
             continue;
-        }
         g_seen = Seen();
-        g_main_result = row.mainResult;
+        g_main_result = static_cast<int>(row.result);
         const long allocationsBefore = liveAllocations();
         const int result = runWithWindowsCommandLine(row.commandLine, recordingMain);
         const long allocationsAfter = liveAllocations();
 
-        const std::vector<std::string> arguments = seenArguments();
-        const bool passed = WT_CHECK_EQ(g_seen.calls, 1) && WT_CHECK_EQ(result, row.mainResult)
+        const std::vector<std::string> arguments
+            = splitAtZeros(std::vector<char>(g_seen.bytes, g_seen.bytes + g_seen.used));
+        const bool passed = WT_CHECK_EQ(g_seen.calls, 1) && WT_CHECK_EQ(result, row.result)
                          && WT_CHECK_EQ(g_seen.argc, static_cast<int>(row.expected.size()))
                          && WT_CHECK(g_seen.terminated)
                          && WT_CHECK_EQ(printable(arguments), printable(row.expected))
@@ -144,40 +207,62 @@ void testUnsplittableCommandLineReturnsMinusOne()
     WT_CHECK_EQ(liveAllocations(), allocationsBefore);
 }
 
-void testOwnCommandLine()
+void testProbeIsAGuiSubsystemProgram()
 {
-    // The real process line: whatever ctest passed must arrive unchanged in count and order.
-    int wideCount = 0;
-    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &wideCount);
-    if (!WT_CHECK(wide != nullptr))
+    const std::vector<char> image = readFile(probePath());
+    if (!WT_CHECK(image.size() > 0x200))
         return;
-    g_seen = Seen();
-    g_main_result = 0;
-    WT_CHECK_EQ(runWithWindowsCommandLine(GetCommandLineW(), recordingMain), 0);
-    WT_CHECK_EQ(g_seen.argc, wideCount);
-    const std::vector<std::string> arguments = seenArguments();
-    for (int i = 1; i < wideCount && i < static_cast<int>(arguments.size()); ++i) {
-        std::string ascii;
-        for (const wchar_t* c = wide[i]; *c != 0; ++c)
-            ascii += *c < 0x80 ? static_cast<char>(*c) : '?';
-        WT_CHECK_EQ(arguments[i], ascii);
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image.data());
+    WT_CHECK_EQ(dos->e_magic, IMAGE_DOS_SIGNATURE);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(image.data() + dos->e_lfanew);
+    WT_CHECK_EQ(nt->Signature, static_cast<DWORD>(IMAGE_NT_SIGNATURE));
+    WT_CHECK_EQ(nt->OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+}
+
+// The probe's main returns the number in its first argument.
+void testEntryArgumentsAndExitCode()
+{
+    wchar_t directory[MAX_PATH] = {};
+    wchar_t reportPath[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, directory);
+    GetTempFileNameW(directory, L"lmr", 0, reportPath);
+
+    const Row rows[] = {
+        {"words and spaces", L"37 \"two words\" plain", {"37", "two words", "plain"}, 37},
+        {"empty and quoted",
+         L"0 \"\" \"say \\\"hi\\\"\" \"C:\\dir\\\\\"",
+         {"0", "", "say \"hi\"", "C:\\dir\\"},
+         0},
+        {"high exit code", L"200", {"200"}, 200},
+        {"minus one", L"-1 x", {"-1", "x"}, 0xFFFFFFFFll},
+        {"non-ASCII", L"5 caf\u00e9 \u20ac", {"5", "caf\xE9", "\x80"}, 5, true},
+    };
+    const std::string program = ansi(probePath());
+    for (const Row& row : rows) {
+        if (!runs(row))
+            continue;
+        DeleteFileW(reportPath);
+        const long long exitCode = runProbe(row.commandLine, reportPath);
+        std::vector<std::string> expected = row.expected;
+        expected.insert(expected.begin(), program);
+        const bool passed
+            = WT_CHECK_EQ(exitCode, row.result)
+           && WT_CHECK_EQ(printable(splitAtZeros(readFile(reportPath))), printable(expected));
+        if (!passed)
+            std::printf("  in row: %s\n", row.name);
     }
-    LocalFree(wide);
+    DeleteFileW(reportPath);
 }
 
 } // namespace
 
-int main(int argc, char* argv[])
+int main()
 {
-    // ctest passes three arguments, one with a space and one empty, for testOwnCommandLine.
-    if (argc != 4 || std::strlen(argv[2]) != 0) {
-        std::printf("expected three arguments from ctest, the second empty; got %d\n", argc - 1);
-        return 1;
-    }
     const wintest::Case cases[] = {
         {"conversion", testConversion},
         {"unsplittable command line returns -1", testUnsplittableCommandLineReturnsMinusOne},
-        {"own command line", testOwnCommandLine},
+        {"probe is a GUI-subsystem program", testProbeIsAGuiSubsystemProgram},
+        {"entry: arguments and exit code", testEntryArgumentsAndExitCode},
     };
     return wintest::runCases(cases);
 }

@@ -8,6 +8,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+// What the location holds before the call; a miss must leave it so.
+constexpr int kUntouched = 0xEE;
+
 class TestHidAccessLinux : public QObject {
     Q_OBJECT
 
@@ -39,12 +42,12 @@ void TestHidAccessLinux::usbLocationOfHidraw_data()
                         "devices/pci0000:00/0000:00:14.0/usb3/3-2/3-2.4=3,17"})
         << "/dev/hidraw0" << true << 3 << 17;
     const QString uhid = "devices/virtual/misc/uhid/0003:0079:1836.0002";
-    QTest::newRow("uhid, not on USB") << uhid << QStringList() << "/dev/hidraw0" << false << 0 << 0;
+    QTest::newRow("uhid, not on USB")
+        << uhid << QStringList() << "/dev/hidraw0" << false << kUntouched << kUntouched;
     QTest::newRow("nothing above the sysfs root counts")
-        << uhid << QStringList({".=1,9"}) << "/dev/hidraw0" << false << 0 << 0;
-    QTest::newRow("another node") << dummy << dummyNumbers << "/dev/hidraw5" << false << 0 << 0;
-    QTest::newRow("not a hidraw node") << dummy << dummyNumbers << "/dev/sda" << false << 0 << 0;
-    QTest::newRow("not a device path") << dummy << dummyNumbers << "hidraw0" << false << 0 << 0;
+        << uhid << QStringList({".=1,9"}) << "/dev/hidraw0" << false << kUntouched << kUntouched;
+    for (const char* node : {"/dev/hidraw5", "/dev/sda", "hidraw0"})
+        QTest::newRow(node) << dummy << dummyNumbers << node << false << kUntouched << kUntouched;
 }
 
 void TestHidAccessLinux::usbLocationOfHidraw()
@@ -77,18 +80,13 @@ void TestHidAccessLinux::usbLocationOfHidraw()
     }
 
     HidAccessLinux::UsbLocation location;
-    location.busNumber = 0xEE;
-    location.deviceAddress = 0xEE;
+    location.busNumber = kUntouched;
+    location.deviceAddress = kUntouched;
     QCOMPARE(HidAccessLinux::usbLocationOfHidraw(sysfs.path().toStdString(), node.toStdString(),
                                                  &location),
              found);
-    if (found) {
-        QCOMPARE(int(location.busNumber), bus);
-        QCOMPARE(int(location.deviceAddress), address);
-    } else {
-        QCOMPARE(int(location.busNumber), 0xEE);
-        QCOMPARE(int(location.deviceAddress), 0xEE);
-    }
+    QCOMPARE(int(location.busNumber), bus);
+    QCOMPARE(int(location.deviceAddress), address);
 }
 
 QTEST_GUILESS_MAIN(TestHidAccessLinux)

@@ -13,29 +13,20 @@ namespace wintest {
 
 constexpr int kSkipExitCode = 77;
 
-inline int& failureCount()
-{
-    static int count = 0;
-    return count;
-}
-
-inline int& skipCount()
-{
-    static int count = 0;
-    return count;
-}
+inline int g_failures = 0;
+inline int g_skips = 0;
 
 // Something this machine cannot run.
 inline void skip(const std::string& what)
 {
-    ++skipCount();
+    ++g_skips;
     std::printf("  SKIP %s\n", what.c_str());
 }
 
 inline bool report(bool passed, const std::string& what, const char* file, int line)
 {
     if (!passed) {
-        ++failureCount();
+        ++g_failures;
         std::printf("  FAIL %s:%d: %s\n", file, line, what.c_str());
     }
     return passed;
@@ -74,21 +65,21 @@ template <std::size_t N> int runCases(const Case (&cases)[N])
     std::size_t failedCases = 0;
     std::size_t skippedCases = 0;
     for (const Case& testCase : cases) {
-        const int before = failureCount();
-        const int skipsBefore = skipCount();
+        const int before = g_failures;
+        const int skipsBefore = g_skips;
         testCase.run();
-        const bool passed = failureCount() == before;
-        const bool skipped = skipCount() != skipsBefore;
+        const bool passed = g_failures == before;
+        const bool skipped = g_skips != skipsBefore;
         failedCases += passed ? 0 : 1;
         skippedCases += passed && skipped ? 1 : 0;
         std::printf("%s %s\n", !passed ? "FAIL" : skipped ? "SKIP" : "PASS", testCase.name);
         std::fflush(stdout);
     }
     std::printf("%zu of %zu cases failed, %zu left something out\n", failedCases, N, skippedCases);
-    if (failureCount() == 0 && skippedCases > 0)
+    if (g_failures == 0 && skippedCases > 0)
         return kSkipExitCode;
     // Exit codes reach the host through wine in 8 bits.
-    return failureCount() > 125 ? 125 : failureCount();
+    return g_failures > 125 ? 125 : g_failures;
 }
 
 } // namespace wintest
