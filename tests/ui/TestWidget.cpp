@@ -60,7 +60,6 @@ void TestWidget::startUpState()
 {
     BusRig rig;
     Widget& window = rig.window();
-    QCOMPARE(window.size(), QSize(575, 575));
     QCOMPARE(window.minimumSize(), QSize(575, 575));
     QCOMPARE(window.maximumSize(), QSize(575, 575));
     QVERIFY(!window.windowIcon().isNull());
