@@ -56,6 +56,8 @@ QString description(QObject* object)
 
 const QString kNoController
     = QStringLiteral("No controller found. Connect the QR5 Lumaro with its USB cable.");
+const QString kOffered116 = "Controller in update mode with firmware 1.16. Update to firmware "
+                          + releaseVersion() + " offered.";
 const QString kUpdating
     = QStringLiteral("Updating the controller to firmware %1. Keep it connected.")
           .arg(releaseVersion());
@@ -114,7 +116,7 @@ void TestAccessibility::everyControlIsNamed()
     };
     const QString title = "QR5 Lumaro " + releaseVersion();
     // By object name; the icon has none.
-    const QMap<QString, Texts> expected{
+    QMap<QString, Texts> expected{
         {"Widget", {QAccessible::Window, title, kNoController}},
         {"", {QAccessible::Graphic, "QR5 Lumaro", ""}},
         {"TitleContent", {QAccessible::StaticText, title, ""}},
@@ -130,25 +132,33 @@ void TestAccessibility::everyControlIsNamed()
           "The controller has firmware " + releaseVersion() + "."}},
     };
     BusRig rig;
-    // The tree as a screen reader walks it; only the title bar, a plain grouping, goes unnamed.
-    QStringList named;
-    std::vector<QAccessibleInterface*> pending{interfaceOf(&rig.window())};
-    while (!pending.empty()) {
-        QAccessibleInterface* iface = pending.back();
-        pending.pop_back();
-        for (int i = 0; i < iface->childCount(); ++i)
-            pending.push_back(iface->child(i));
-        if (iface->role() == QAccessible::Client)
-            continue;
-        const QString object = iface->object()->objectName();
-        QVERIFY2(expected.contains(object), iface->object()->metaObject()->className());
-        QCOMPARE(iface->role(), expected[object].role);
-        QCOMPARE(iface->text(QAccessible::Name), expected[object].name);
-        QCOMPARE(iface->text(QAccessible::Description), expected[object].description);
-        named << object;
+    // The tree as a screen reader walks it, at start-up and with the controller found; only the
+    // title bar, a plain grouping, goes unnamed.
+    for (bool found : {false, true}) {
+        if (found) {
+            rig.addBootloader(0x116);
+            QVERIFY(rig.pass());
+            expected["Widget"].description = kOffered116;
+        }
+        QStringList named;
+        std::vector<QAccessibleInterface*> pending{interfaceOf(&rig.window())};
+        while (!pending.empty()) {
+            QAccessibleInterface* iface = pending.back();
+            pending.pop_back();
+            for (int i = 0; i < iface->childCount(); ++i)
+                pending.push_back(iface->child(i));
+            if (iface->role() == QAccessible::Client)
+                continue;
+            const QString object = iface->object()->objectName();
+            QVERIFY2(expected.contains(object), iface->object()->metaObject()->className());
+            QCOMPARE(iface->role(), expected[object].role);
+            QCOMPARE(iface->text(QAccessible::Name), expected[object].name);
+            QCOMPARE(iface->text(QAccessible::Description), expected[object].description);
+            named << object;
+        }
+        named.sort();
+        QCOMPARE(named, expected.keys());
     }
-    named.sort();
-    QCOMPARE(named, expected.keys());
     // A sighted user's title bar keeps its tooltips.
     QCOMPARE(rig.window().findChild<QWidget*>("ButtonClose")->toolTip(), QStringLiteral("close"));
 }
@@ -164,9 +174,7 @@ void TestAccessibility::anUpdateIsHeardToTheEnd()
     // Found, the controller is announced once; unplugged, its absence is, once.
     VirtualController& controller = rig.addBootloader(0x116);
     QVERIFY(rig.pass());
-    QCOMPARE(heard(&window, QAccessible::DescriptionChanged),
-             QStringList({"Controller in update mode with firmware 1.16. Update to firmware "
-                          + releaseVersion() + " offered."}));
+    QCOMPARE(heard(&window, QAccessible::DescriptionChanged), QStringList({kOffered116}));
     g_heard.clear();
     rig.bus.setPlugged(controller, false);
     rig.pass();
@@ -245,8 +253,7 @@ void TestAccessibility::restingStatesAreReadAndPassesChangeNothing_data()
     QTest::newRow("no controller") << none << noFlash << kNoController << hasLatest;
     QTest::newRow("game mode, switch not taken")
         << gameMode << noFlash << kNoController << hasLatest;
-    QTest::newRow("1.16 offered") << 0x116 << noFlash << found + "firmware 1.16." + offered
-                                  << hasLatest;
+    QTest::newRow("1.16 offered") << 0x116 << noFlash << kOffered116 << hasLatest;
     QTest::newRow("blank offered")
         << 0xFFFF << noFlash << found + "no firmware." + offered << hasLatest;
     QTest::newRow("the release's own current")
