@@ -11,35 +11,6 @@
 #include <cstddef>
 #include <type_traits>
 
-namespace {
-
-// Records whether the polling thread had been told to stop when the window received its close.
-class CloseObserver : public QObject {
-public:
-    explicit CloseObserver(Widget& window)
-        : m_window(window)
-    {
-        window.installEventFilter(this);
-    }
-    bool closed = false;
-    bool stopFlagAtClose = false;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (watched == &m_window && event->type() == QEvent::Close) {
-            closed = true;
-            stopFlagAtClose = m_window.findDeviceThread()->m_stop_polling;
-        }
-        return false;
-    }
-
-private:
-    Widget& m_window;
-};
-
-} // namespace
-
 class TestWidget : public QObject {
     Q_OBJECT
 
@@ -47,7 +18,6 @@ private slots:
     void formWidgets_data();
     void formWidgets();
     void startUpState();
-    void titleBarSettings();
     void onlyUpdateButtonIsConnectedByName();
     void acceptedClickShowsAnEmptyBarAndStartsAThread();
     void closeEndsTheLoopWithZero_data();
@@ -90,7 +60,6 @@ void TestWidget::startUpState()
 {
     BusRig rig;
     Widget& window = rig.window();
-    QCOMPARE(window.size(), QSize(575, 575));
     QCOMPARE(window.minimumSize(), QSize(575, 575));
     QCOMPARE(window.maximumSize(), QSize(575, 575));
     QVERIFY(!window.windowIcon().isNull());
@@ -104,17 +73,12 @@ void TestWidget::startUpState()
     QVERIFY(!window.updateFinished());
     QVERIFY(window.deviceHandle() == nullptr);
     QCOMPARE(rig.bus.openHandleCount(), 0);
-    // The report buffers start as zeros.
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(window.outReport()), 65),
              QByteArray(65, '\0'));
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(window.inReport()), 65),
              QByteArray(65, '\0'));
-}
 
-void TestWidget::titleBarSettings()
-{
-    BusRig rig;
-    auto* bar = rig.window().findChild<CustomTitle*>();
+    auto* bar = window.findChild<CustomTitle*>();
     QVERIFY(bar);
     QCOMPARE(bar->pos(), QPoint(0, 0));
     QCOMPARE(bar->width(), 575);
@@ -122,7 +86,7 @@ void TestWidget::titleBarSettings()
     QVERIFY(title);
     QCOMPARE(title->text(), "QR5 Lumaro " + releaseVersion());
     QCOMPARE(title->font().pointSize(), 12);
-    // The bar's first control (TestCustomTitle::barConstruction).
+    // The icon, the bar's first control.
     auto* icon = qobject_cast<QLabel*>(bar->layout()->itemAt(0)->widget());
     QVERIFY(icon);
     QCOMPARE(icon->pixmap(Qt::ReturnByValue).size(), QSize(42, 36));
@@ -167,12 +131,18 @@ void TestWidget::closeEndsTheLoopWithZero()
     VirtualHidAccess bus;
     bus.setRealSleeps(false);
     Widget window(bus);
-    CloseObserver observer(window);
+    CFindDeviceThread* polling = window.findDeviceThread();
+    // Whether the polling thread had been told to stop when the window closed.
+    bool closed = false;
+    bool stopFlagAtClose = false;
+    connect(qApp, &QGuiApplication::lastWindowClosed, &window, [&] {
+        closed = true;
+        stopFlagAtClose = polling->m_stop_polling;
+    });
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     auto* closeButton = window.findChild<QPushButton*>("ButtonClose");
     QVERIFY(closeButton);
-    CFindDeviceThread* polling = window.findDeviceThread();
 
     QTimer::singleShot(0, &window, [&] {
         if (byButton)
@@ -182,8 +152,8 @@ void TestWidget::closeEndsTheLoopWithZero()
     });
     QCOMPARE(QApplication::exec(), 0);
 
-    QVERIFY(observer.closed);
-    QVERIFY(!observer.stopFlagAtClose);
+    QVERIFY(closed);
+    QVERIFY(!stopFlagAtClose);
     QCOMPARE(polling->m_stop_polling.load(), byButton);
     polling->m_stop_polling = true;
     QVERIFY(polling->wait(1000));
