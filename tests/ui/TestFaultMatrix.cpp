@@ -205,7 +205,6 @@ void TestFaultMatrix::faultAtEveryTransfer()
     QCOMPARE(struck, fault != GarbageReply);
 
     // Never hung: at most one bounded wait, and no transfer beyond the bound.
-    QVERIFY2(bus.timedOutReads() <= 1, qPrintable(QString::number(bus.timedOutReads())));
     QCOMPARE(bus.timedOutReads(), fault == NeverAnswer || fault == AnswersLate ? 1 : 0);
     const auto bound = std::chrono::milliseconds(g_readTimeoutMs + g_transferSlackMs);
     QVERIFY2(bus.longestTransfer() < bound,
