@@ -227,9 +227,8 @@ void TestResourceBundle::titleLogoSurvivesFastScaling()
 {
     QFETCH(QPoint, shift);
 
-    // The title bar shrinks the logo to 42 x 36 by sampling single pixels. A finely drawn logo
-    // would come out jagged, differently for every sampling phase; ours must come out the same
-    // wherever near the middle of each 8.6 x 7.4 pixel cell the sample falls.
+    // The title bar shrinks the logo to 42 x 36 by sampling single pixels: it must come out the
+    // same wherever near the middle of each 8.6 x 7.4 pixel cell the sample falls.
     const QImage logo = QImage(g_res + "logo.png").convertToFormat(QImage::Format_ARGB32);
     const QImage shifted = logo.copy(QRect(-shift, logo.size()));
     const QSize titleIcon(42, 36);

@@ -151,8 +151,7 @@ void TestFlashing::faultEndsTheRun_data()
     QTest::addColumn<std::uint32_t>("error"); // what it is off by
     QTest::addColumn<int>("progress");
     // The compare must be exact over all four reply bytes: every table entry is below 0x10000, so
-    // a sum off only in bytes 7 or 8 is what a three-byte or two-byte read would miss. Failed,
-    // silent and late transfers end the run too; TestFaultMatrix strikes every one.
+    // a sum off only in bytes 7 or 8 is what a three-byte or two-byte read would miss.
     QTest::newRow("first page, one above") << 0 << 1u << 0;
     QTest::newRow("page after the closing page, one below") << 17 << 0xFFFFFFFFu << 15;
     QTest::newRow("page 5, off in byte 7 only") << 5 << 0x10000u << 4;
