@@ -1,10 +1,7 @@
 // Runs the updater window on a virtual bus until it is closed in the way the first argument
-// names, then ends the way the program's entry does: the window goes, then the application
-// object, with the polling thread left running. The second argument is how long the process then
-// lives on (milliseconds), so that the polling thread wakes up at least once more among the
-// destroyed objects. What happened is printed as key=value lines for the test to check.
-//
-//   ShutdownProbe <polling|pass|click|flashing|other> <linger-ms>
+// names, then ends as the program's entry does (window, then application object, polling thread
+// left running) and lives on for the second argument's milliseconds, so that the polling thread
+// wakes up among the destroyed objects. Prints key=value lines for the test.
 
 #include "VirtualHidAccess.h"
 #include "Widget.h"
@@ -138,7 +135,6 @@ int main(int argc, char* argv[])
         watch.start();
 
         result = application.exec();
-        std::printf("passes=%d\n", bus.passes);
         std::printf("close-sent=%d\n", closeSent ? 1 : 0);
         std::printf("run-writes=%d\n", runWrites);
         std::printf("update-finished=%d\n", window.updateFinished() ? 1 : 0);

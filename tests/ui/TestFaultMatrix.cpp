@@ -16,8 +16,8 @@ namespace {
 
 // A read that gets no reply gives up after this long; the matrix pays it once per such case.
 constexpr std::uint32_t g_readTimeoutMs = 10;
-// What a single transfer may take beyond the read time limit. The bound tells a bounded read from
-// one that never returns, so it leaves room for a machine saturated several times over.
+// What a single transfer may take beyond the read time limit: enough to tell a bounded read from
+// one that never returns on a machine saturated several times over.
 constexpr int g_transferSlackMs = 5000;
 // What a whole run may take beyond its one bounded wait: 866 transfers in memory take a few
 // milliseconds, under a sanitizer a few tens; the rest is room for a saturated machine.
@@ -205,7 +205,6 @@ void TestFaultMatrix::faultAtEveryTransfer()
     QCOMPARE(struck, fault != GarbageReply);
 
     // Never hung: at most one bounded wait, and no transfer beyond the bound.
-    QVERIFY2(bus.timedOutReads() <= 1, qPrintable(QString::number(bus.timedOutReads())));
     QCOMPARE(bus.timedOutReads(), fault == NeverAnswer || fault == AnswersLate ? 1 : 0);
     const auto bound = std::chrono::milliseconds(g_readTimeoutMs + g_transferSlackMs);
     QVERIFY2(bus.longestTransfer() < bound,
@@ -251,9 +250,8 @@ void TestFaultMatrix::faultAtEveryTransfer()
         expectStates({"Flashing"}, "after the run");
     }
 
-    // Never bricks: the controller stays in its bootloader, and it calls a firmware valid only
-    // while that firmware is whole: the old one until the first page is programmed, then none
-    // until the closing page completes the image.
+    // Never bricks: the controller stays in its bootloader and calls a firmware valid only while
+    // it is whole: the old one until a page is programmed, then none until the closing page.
     QCOMPARE(controller.mode(), VirtualController::Mode::Bootloader);
     if (controller.programmedPageCount() == 0)
         QCOMPARE(controller.reportedVersion(), std::uint16_t(0x0116));

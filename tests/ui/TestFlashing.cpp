@@ -2,12 +2,14 @@
 #include "FirmwareImage.h"
 #include "FlashingReports.h"
 #include "HidAccessFactory.h"
+#include "RunAnalysis.h"
 #include "TestSupport.h"
 #include "BusRig.h"
 
 #include <QtTest>
 
 #include <cstring>
+#include <utility>
 #include <vector>
 
 using Kind = VirtualHidAccess::Transfer::Kind;
@@ -46,6 +48,25 @@ void prepare(BusRig<>& rig, std::uint16_t version)
     rig.bus.clearTrace();
 }
 
+Report pattern(std::size_t size)
+{
+    Report bytes(size);
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<std::uint8_t>(0x40 + i * 7);
+    return bytes;
+}
+
+// The 65 bytes of the last read that delivered a whole report.
+Report lastWholeReply(const VirtualHidAccess& bus)
+{
+    const auto& trace = bus.trace();
+    for (auto transfer = trace.rbegin(); transfer != trace.rend(); ++transfer) {
+        if (transfer->kind == Kind::Read && transfer->ok)
+            return transfer->bytes;
+    }
+    return {};
+}
+
 // The bus reports itself as hardware: the window must not send it a stand-in image.
 class HardwareLookalike : public VirtualHidAccess {
 public:
@@ -61,6 +82,8 @@ private slots:
     void successfulRunWritesTheImageInTheSafeOrder();
     void faultEndsTheRun_data();
     void faultEndsTheRun();
+    void wrongLengthReplyIsAFailedRead_data();
+    void wrongLengthReplyIsAFailedRead();
     void versionGate_data();
     void versionGate();
     void twoAcceptedClicksGiveTwoRuns();
@@ -128,8 +151,7 @@ void TestFlashing::faultEndsTheRun_data()
     QTest::addColumn<std::uint32_t>("error"); // what it is off by
     QTest::addColumn<int>("progress");
     // The compare must be exact over all four reply bytes: every table entry is below 0x10000, so
-    // a sum off only in bytes 7 or 8 is what a three-byte or two-byte read would miss. Failed,
-    // silent and late transfers end the run too; TestFaultMatrix strikes every one.
+    // a sum off only in bytes 7 or 8 is what a three-byte or two-byte read would miss.
     QTest::newRow("first page, one above") << 0 << 1u << 0;
     QTest::newRow("page after the closing page, one below") << 17 << 0xFFFFFFFFu << 15;
     QTest::newRow("page 5, off in byte 7 only") << 5 << 0x10000u << 4;
@@ -156,6 +178,49 @@ void TestFlashing::faultEndsTheRun()
     // Before the closing page is written the firmware is not valid: the controller stays blank.
     if (page != 16)
         QCOMPARE(rig.bus.controller(0).reportedVersion(), std::uint16_t(0xFFFF));
+}
+
+void TestFlashing::wrongLengthReplyIsAFailedRead_data()
+{
+    QTest::addColumn<int>("read");
+    QTest::addColumn<int>("length");
+    const std::pair<const char*, int> reads[]
+        = {{"info", FlashingOrder::readOf(Role::Info).number},
+           {"opening SET_PAGE", FlashingOrder::readOf(Role::SetPage, 16, true).number},
+           {"SET_PAGE page 5", FlashingOrder::readOf(Role::SetPage, 5).number},
+           {"WRITE_PAGE page 5", FlashingOrder::readOf(Role::WritePage, 5).number},
+           {"CHECKSUM page 5", FlashingOrder::readOf(Role::Checksum, 5).number},
+           {"CHECKSUM closing page 16", FlashingOrder::readOf(Role::Checksum, 16).number}};
+    for (const auto& [name, read] : reads) {
+        for (int length : {0, 1, 8, 63, 65, 128})
+            QTest::addRow("%s, %d bytes", name, length) << read << length;
+    }
+}
+
+void TestFlashing::wrongLengthReplyIsAFailedRead()
+{
+    QFETCH(int, read);
+    QFETCH(int, length);
+    BusRig rig;
+    prepare(rig, 0x0116);
+    rig.bus.garbageReply(read, pattern(std::size_t(length)));
+
+    rig.clickUpdateAndFlash();
+
+    // The input buffer holds the last whole reply, untouched by the faulty one.
+    const std::uint8_t* buffer = rig.window().inReport();
+    QCOMPARE(Report(buffer, buffer + kReportSize), lastWholeReply(rig.bus));
+    const RunAnalysis run(rig.bus.trace());
+    const bool infoRead = read == FlashingOrder::readOf(Role::Info).number;
+    QCOMPARE(rig.bus.readCount(), infoRead ? FlashingOrder::readCount() : read);
+    if (infoRead) {
+        // The version stored by discovery decided, and the run went through.
+        QVERIFY(run.everyPageVerifiedInOrder());
+        QVERIFY(rig.window().updateFinished());
+    } else {
+        QCOMPARE(run.transferCount(), run.failedTransfers().back());
+        QCOMPARE(rig.shownState(), WindowState::Flashing);
+    }
 }
 
 void TestFlashing::versionGate_data()

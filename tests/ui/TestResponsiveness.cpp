@@ -65,9 +65,6 @@ private:
 
 Q_DECLARE_METATYPE(SlowBus::Fault)
 
-// The window with its own polling thread at its own period, left running beside a controller or a
-// PC that makes every pass slow: it must go on answering, close at once, and find the controller
-// again once it answers.
 class TestResponsiveness : public QObject {
     Q_OBJECT
 

@@ -4,11 +4,9 @@
 
 #include <QProcess>
 
-// Closing the window at any moment must leave a process that ends cleanly. The polling thread is
-// never waited for: it sleeps on while the window and the application object are destroyed, and
-// wakes up among them. Each case runs the window in a process of its own, the way the program's
-// entry does, and lets it live on after the objects are gone; under the sanitizer builds any touch
-// of a destroyed object is reported there and fails the case.
+// Closing the window at any moment must leave a process that ends cleanly, although the polling
+// thread, never waited for, wakes up among the destroyed objects; under the sanitizer builds any
+// touch of one fails the case.
 class TestShutdown : public QObject {
     Q_OBJECT
 
