@@ -1,25 +1,22 @@
 #!/usr/bin/env bash
-# Drives an updater program on an X display of its own (Xvfb), from outside, as a person would:
-# waits for its window, reads what the window shows from screenshots, clicks, and closes it
-# through the title bar. Each state's screenshot is kept in the shots folder; on a failure the
-# last one is kept as last.png.
+# Drives an updater program on an Xvfb display of its own as a person would: waits for its window,
+# reads it from screenshots, clicks, and closes it through the title bar. Each state's screenshot
+# stays in the shots folder; on a failure the last one is kept as last.png.
 #
 #   ProgramOnDisplay.sh --expect update|no-controller|window [--scale PERCENT] [--keys] --shots DIR
 #                    --pictures DIR -- COMMAND...
 #
 # window:        the window must appear.
-# update:        the window must offer Update beside the controller picture; it is clicked and
-#                the finish indicator must follow.
-# no-controller: the window must show the start picture and no button, and keep doing so.
-# Either way the close button of the title bar must end the program with exit code 0.
-# --scale:       the display's scale, which the program must follow: the window is 575 x 575 times
-#                the scale (+-1 pixel) and every region is read at that scale. The display itself
-#                is 96 dpi; LUMARO_DRIVE_SETUP sets the scale the program reads.
-# --keys:        Update and close are pressed with Tab and Space alone, and each Tab must move the
-#                focus frame to the next control in order: Update, then (after the finish indicator
-#                took its place) minimise and close.
-# LUMARO_DRIVE_SETUP, if set, is run once the display is up and before the program starts (e.g. to
-# set Xft.dpi); LUMARO_DRIVE_CLEANUP, if set, is run at the end (e.g. to stop a wineserver).
+# update:        Update must be offered beside the controller picture; it is clicked and the finish
+#                indicator must follow.
+# no-controller: the start picture and no button, and still so 3 s later.
+# Either way the title bar's close button must end the program with exit code 0.
+# --scale:       the scale the program must follow on the 96 dpi display: the window is 575 x 575
+#                times it (+-1 pixel), and every region is read at it.
+# --keys:        Update and close by Tab and Space alone; each Tab must move the focus frame to the
+#                next control: Update, then (after the finish indicator) minimise and close.
+# LUMARO_DRIVE_SETUP runs once the display is up, before the program (e.g. to set Xft.dpi);
+# LUMARO_DRIVE_CLEANUP runs at the end (e.g. to stop a wineserver).
 set -uo pipefail
 
 expect="" shots="" pictures="" scale=100 keys=false
@@ -187,8 +184,8 @@ tab_to() { # name x y w h [previous x y w h]
 }
 
 button=none picture=none
+[[ $expect != update ]] || wait_for "Update button" eval '[[ $button == Update_Normal_1 && $picture == controller ]]'
 if [[ $expect == update && $keys == true ]]; then
-    wait_for "Update button" eval '[[ $button == Update_Normal_1 && $picture == controller ]]'
     # What a window manager does for a window that appears: give it the keyboard. The pointer
     # rests on the picture, away from every control.
     xdotool mousemove $((win_x + $(px 100))) $((win_y + $(px 500)))
@@ -207,7 +204,6 @@ if [[ $expect == update && $keys == true ]]; then
     tab_to 4-close 535 0 40 40 495 0 40 40
     xdotool key space
 elif [[ $expect == update ]]; then
-    wait_for "Update button" eval '[[ $button == Update_Normal_1 && $picture == controller ]]'
     cp "$last_shot" "$shots/1-update-offered.png"
     note "Update offered beside the controller picture"
     click 415 190

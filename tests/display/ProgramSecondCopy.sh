@@ -1,17 +1,14 @@
 #!/usr/bin/env bash
-# Starts an updater program a second time while one runs, on an X display of its own, and checks
-# from outside what a person would see: the later copy ends with exit code 0 within 5 s, one
-# window is left, and that window comes to the front: no mapped window is stacked above it, and
-# it holds the input focus. There is no window manager, so a window that is shown gets neither
-# by itself, and the X server's own stacking order is what "in front" means.
+# Starts an updater program a second time while one runs, on an X display of its own: the later
+# copy must end with exit code 0 within 5 s, leaving one window, in front: no mapped window above
+# it in the X server's stacking order (there is no window manager), and holding the input focus.
 #
 #   ProgramSecondCopy.sh [--cover COMMAND] [--no-focus] --shots DIR -- COMMAND...
 #
 # Each case starts the program, then the second copy:
 #   starting  at once, while the first has no window yet (whichever claims first stays);
 #   running   when the first's window is up and another program's window covers it;
-#   hung      the same, with the first stopped (SIGSTOP) until the second has ended: the request
-#             must wait for it, and the window come forward once it runs again.
+#   hung      the same, with the first stopped (SIGSTOP) until the second has ended.
 # --cover:    the covering program (default xlogo). A Windows program under wine needs a window
 #             of wine's own: wine restacks only windows whose order it knows.
 # --no-focus: the input focus is not read (wine without a window manager never moves it).

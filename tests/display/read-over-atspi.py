@@ -3,13 +3,11 @@
 
     read-over-atspi.py --updater PROGRAM --no-controller PROGRAM --tree FILE
 
-Run inside a session bus of its own (dbus-run-session). Says that a screen reader is running,
-the way Orca does, so that Qt's bridge joins the accessibility bus. With the updater (the
-demonstration against its virtual controller) it waits for the Update button, presses it through
-its accessibility action, follows the progress bar's value to its maximum and reads the finish
-state; with the program that finds no controller it reads the start state. Each program is
-closed through its Close button's action and must exit with 0. The tree as read in each state
-goes to FILE and to standard output.
+Run in a session bus of its own; says a screen reader runs, as Orca does, so Qt's bridge joins the
+accessibility bus. It reads the start state of the program that finds no controller; with the
+updater (the demonstration) it presses Update through its action, follows the progress bar to its
+maximum and reads the finish state. Each program is closed through Close's action and must exit
+with 0. The tree read in each state goes to FILE and to standard output.
 """
 import argparse
 import os
@@ -69,10 +67,9 @@ def start_display():
 
 
 def start_session(display):
-    """What a desktop session does: the accessibility bus comes up with the display, whose root
-    window then names it (AT_SPI_BUS), so that a program joins it as it starts. Left to D-Bus
-    activation instead, Qt 5.15 asks the session bus for the address while its bridge is still
-    being built and, in several starts here, never joined."""
+    """As a desktop session does, the accessibility bus comes up with the display, whose root window
+    names it (AT_SPI_BUS) for a program to join as it starts. Under D-Bus activation Qt 5.15 asks
+    for the address while its bridge is being built and, in several starts here, never joined."""
     bus = Gio.bus_get_sync(Gio.BusType.SESSION, None)
     launcher = subprocess.Popen(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"],
                                 env=dict(os.environ, DISPLAY=display))
@@ -88,8 +85,8 @@ def start_session(display):
 
 
 def start_screen_reader(bus):
-    """What Orca does at start, before any program: the accessibility bus's status says a screen
-    reader runs, and the reader joins that bus and its registry."""
+    """As Orca does before any program: the bus's status says a screen reader runs, and the
+    reader joins the bus and its registry."""
     bus.call_sync("org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Set",
                   GLib.Variant("(ssv)", ("org.a11y.Status", "ScreenReaderEnabled", GLib.Variant("b", True))),
                   None, Gio.DBusCallFlags.NONE, 10000, None)
@@ -172,11 +169,9 @@ class Session:
 
 
 def follow_update(session):
-    """Presses Update and hears the update through: the window's description and the bar's value.
-
-    The flashing holds the program's GUI thread, which answers the bus: events come as they
-    happen, but a question (what is the value now?) waits for the end of the update. So the events
-    are only recorded while they come, and read afterwards."""
+    """Presses Update and hears it through: the window's description and the bar's value. The
+    flashing holds the GUI thread, which answers questions on the bus but sends events as they
+    happen, so events are recorded while they come and read afterwards."""
     window = session.window
     progress = find(window, pyatspi.ROLE_PROGRESS_BAR)
     kinds = ("object:property-change:accessible-description", "object:property-change:accessible-value")

@@ -1,12 +1,11 @@
-// The updater window's discovery pass on the platform's real HID stack (SetupAPI under wine,
-// hidraw on Linux) inside the kernel test's virtual machine, timed pass by pass, with however many
-// other HID devices the machine presents beside the controller's bootloader: what a pass costs
-// and how many of those devices it opens on its way to the controller.
+// The window's discovery pass on the platform's real HID stack inside the kernel test's VM, timed
+// pass by pass beside however many other HID devices: what a pass costs and how many of them it
+// opens on its way to the controller's bootloader.
 //
 //   lumaro-discovery-pass TAG PASSES [PRESENT]
 //
 // It first walks every index until two walks agree and, with PRESENT, list that many interfaces
-// (up to a minute): devices that arrived just before it started may not be listed yet. Prints
+// (up to a minute), as devices that just arrived may not be listed yet. Prints
 //   TAG-walk present P controller-index C unopenable U
 //   TAG-passes N found F foreign-opens O controller-opens K unopenable U
 //   TAG-us median M min A max B

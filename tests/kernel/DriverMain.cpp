@@ -1,25 +1,18 @@
-// The updater window on the platform's real HID stack (hidraw and libusb on Linux, SetupAPI under
-// wine), inside the test's virtual machine: discovery passes until the controller's bootloader
-// has been found (switching it there first when it starts in game mode), a click on Update, then
-// the event loop until the finish indicator shows. Before the first click it leaves a reply unread
-// on the handle the window keeps, as one that came after its read gave up: the run must empty the
-// input queue rather than take it for an answer. Prints what it saw and every report it wrote;
-// exits 0 when the window ended on Finish.
+// The updater window on the platform's real HID stack inside the kernel test's VM: discovery
+// passes until the bootloader is found, a click on Update, then the event loop until the finish
+// indicator shows. Before the click it leaves a reply unread on the window's handle, which the run
+// must empty rather than take for an answer. Prints what it saw and every report it wrote; exits 0
+// when the window ended on Finish.
 //
 //   lumaro-kernel-driver [faults | idle | hold=MS | watch] [unguarded]
 //
-// With `idle` it is a copy that someone left open: the window and its polling thread, nothing
-// clicked, until it is killed. With `hold=MS` the window waits that long, polling, between finding
-// the bootloader and the click (the time a second copy gets to come up beside it). `unguarded`
-// skips the one-copy guard that the program takes, to show what a second copy did without it.
-// With `watch` the window is left to its polling thread beside a device that withholds every
-// reply: the event loop's longest gap over 20 s; then, once the VM lets the device answer, the
-// controller found up to date, the focus put on the finish indicator by Tab, and every focus change
-// and show or hide of a widget over 5 s of passes counted; last a click on Close, and the time the
-// event loop takes to end.
-// With `faults` the device is expected to fall silent in the first run and to be unplugged in the
-// second (see the gadget's options); the window must end each run, offer the update again, and
-// finish the third.
+// idle: a copy left open, nothing clicked, until killed. hold=MS: that long between finding the
+// bootloader and the click, for a second copy to come up. unguarded: skips the one-copy guard.
+// watch: beside a device that withholds every reply, the event loop's longest gap over 20 s; once
+// the device answers, the controller found up to date, Tab to the finish indicator, focus changes
+// and shows or hides over 5 s of passes, then Close and how long the event loop takes to end.
+// faults: the device falls silent in the first run and is unplugged in the second; each run must
+// end with the update offered again, and the third finish.
 
 #include "BootloaderProtocol.h"
 #include "CFindDeviceThread.h"

@@ -1,14 +1,12 @@
-// Other HID devices beside the controller, as on a PC full of them: COUNT devices made through
-// uhid (one vendor-defined collection each, 8-byte reports both ways, on the USB bus type), held
-// until SIGTERM. A USB gadget cannot stand in for them: the kernel's HID gadget function allows
-// four instances in all.
+// COUNT other HID devices beside the controller, made through uhid (one vendor collection, 8-byte
+// reports both ways, USB bus type) and held until SIGTERM; the kernel's HID gadget function allows
+// only four instances.
 //
 //   lumaro-foreign-hid COUNT [FIRST [VENDOR]]
 //
-// Device i is VENDOR:(0100 + FIRST + i); VENDOR is hexadecimal, 1209 unless given. wine lists
-// HID interfaces in the order of their ids, so a vendor below the controller's 0079 puts the
-// devices ahead of it in the discovery pass's walk, and one above puts them behind it. Requests
-// for reports are refused at once, so nobody waits for the kernel's five-second time-out on them.
+// Device i is VENDOR:(0100 + FIRST + i), VENDOR in hex (1209). wine lists HID interfaces by id,
+// so a vendor below the controller's 0079 puts them ahead of it in the walk, one above behind it.
+// Report requests are refused at once, so nobody waits out the kernel's five-second time-out.
 
 #include <linux/uhid.h>
 

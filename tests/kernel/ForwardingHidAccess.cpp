@@ -5,16 +5,6 @@
 #include <algorithm>
 #include <chrono>
 
-ForwardingHidAccess::ForwardingHidAccess(HidAccess& target)
-    : m_target(target)
-{
-}
-
-HidGuid ForwardingHidAccess::getHidGuid()
-{
-    return m_target.getHidGuid();
-}
-
 HidHandle ForwardingHidAccess::openInterface(const HidGuid& hidClass, std::uint32_t index)
 {
     const HidHandle handle = m_target.openInterface(hidClass, index);
@@ -74,29 +64,4 @@ bool ForwardingHidAccess::readReport(HidHandle handle, std::uint8_t* report,
                                     .count();
     }
     return read;
-}
-
-bool ForwardingHidAccess::flushInput(HidHandle handle)
-{
-    return m_target.flushInput(handle);
-}
-
-void ForwardingHidAccess::closeHandle(HidHandle handle)
-{
-    m_target.closeHandle(handle);
-}
-
-void ForwardingHidAccess::sleepMs(std::uint32_t milliseconds)
-{
-    m_target.sleepMs(milliseconds);
-}
-
-bool ForwardingHidAccess::isKeyHeld(HidKey key)
-{
-    return m_target.isKeyHeld(key);
-}
-
-bool ForwardingHidAccess::reachesHardware() const
-{
-    return false;
 }

@@ -13,9 +13,12 @@
 // machine the gadget is the only device there is.
 class ForwardingHidAccess : public HidAccess {
 public:
-    explicit ForwardingHidAccess(HidAccess& target);
+    explicit ForwardingHidAccess(HidAccess& target)
+        : m_target(target)
+    {
+    }
 
-    HidGuid getHidGuid() override;
+    HidGuid getHidGuid() override { return m_target.getHidGuid(); }
     HidHandle openInterface(const HidGuid& hidClass, std::uint32_t index) override;
     bool getAttributes(HidHandle handle, HidAttributes* attributes) override;
     bool getIndexedString(HidHandle handle, std::uint32_t stringIndex, void* buffer,
@@ -24,11 +27,11 @@ public:
                      std::uint32_t* bytesWritten) override;
     bool readReport(HidHandle handle, std::uint8_t* report, std::uint32_t* bytesRead,
                     std::uint32_t timeoutMs) override;
-    bool flushInput(HidHandle handle) override;
-    void closeHandle(HidHandle handle) override;
-    void sleepMs(std::uint32_t milliseconds) override;
-    bool isKeyHeld(HidKey key) override;
-    bool reachesHardware() const override;
+    bool flushInput(HidHandle handle) override { return m_target.flushInput(handle); }
+    void closeHandle(HidHandle handle) override { m_target.closeHandle(handle); }
+    void sleepMs(std::uint32_t milliseconds) override { m_target.sleepMs(milliseconds); }
+    bool isKeyHeld(HidKey key) override { return m_target.isKeyHeld(key); }
+    bool reachesHardware() const override { return false; }
 
     using Report = std::array<std::uint8_t, kReportSize>;
     // Reports whose write succeeded, in order.

@@ -4,10 +4,10 @@
 //   lumaro-usb-gadget <gadgetfs directory> <result file> [bootloader] [stays-behind]
 //                     [silent-at=RUN:REPORT] [unplug-at=RUN:REPORT] [up-to-date] [muted]
 //
-// `bootloader` starts it in its bootloader (firmware 1.16 still installed); `stays-behind` makes a
-// completed write install 1.16 again, so that every run is offered the update (for timing runs).
-// `up-to-date` installs the embedded version. For the faults see UsbHidGadget::Faults; `muted`
-// withholds every reply. An unplugged or muted device comes back on SIGUSR2.
+// `bootloader` starts it in its bootloader (firmware 1.16); `stays-behind` installs 1.16 again
+// after every write, so every run is offered the update; `up-to-date` installs the embedded
+// version. For the faults see UsbHidGadget::Faults. An unplugged or muted device comes back on
+// SIGUSR2.
 
 #include "HexLine.h"
 #include "UsbHidGadget.h"

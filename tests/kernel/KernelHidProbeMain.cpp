@@ -1,10 +1,7 @@
-// A first look at a real USB HID device through the Windows HID code under wine: lists every
-// interface the SetupAPI walk finds, opens the controller's bootloader among them, asks it for its
-// info and reads the answer with the bounded read, then leaves a reply unread and empties the input
-// queue. Prints what it saw; exits 0 when the answer came back as the bootloader's and the emptied
-// queue held nothing more.
-//
-// Only for the kernel test's virtual machine, where the controller is an emulated USB gadget.
+// The Windows HID code under wine against the kernel test VM's USB gadget: lists every interface
+// the SetupAPI walk finds, asks the bootloader among them for its info with the bounded read, then
+// leaves a reply unread and empties the input queue. Exits 0 when the bootloader answered and the
+// emptied queue held nothing more.
 
 #include "BootloaderProtocol.h"
 #include "HexLine.h"

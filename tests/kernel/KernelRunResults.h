@@ -9,16 +9,14 @@
 
 #include "FlashingOrder.h"
 
-// What a kernel test's virtual machine reported: its runner script is started, and the lines the
-// VM wrote on its result port are read back, one "tag value..." per line.
+// Runs a kernel test's VM and reads back its report, one "tag value..." per line.
 class KernelRunResults {
 public:
     // `workDir` is the VM's folder: the runner leaves console.log and results.txt there.
     explicit KernelRunResults(QString workDir);
 
-    // Each boots the VM and reads its results.txt. Empty when the VM reported a complete run;
-    // otherwise what went wrong, with the runner's output and the VM's console.
-    // init.sh's `scenario` with this build's Qt plugin, gadget and driver, then `more`.
+    // Each boots the VM: empty when it reported a complete run, otherwise what went wrong, with
+    // the runner's output and the VM's console. `scenario` is init.sh's.
     QString runScenario(const QString& scenario, const QStringList& more, int deadlineMs);
     // The wine rig's `steps` beside the gadget started with `gadgetOptions`.
     QString runSteps(const QString& gadgetOptions, const QStringList& steps, int deadlineMs);

@@ -10,14 +10,11 @@
 
 class VirtualController;
 
-// A full-speed USB HID device made in user space through gadgetfs (on dummy_hcd), whose behaviour
-// is the VirtualController's: the host's kernel enumerates it, binds usbhid and makes a hidraw
-// node, exactly as for the physical controller. In normal mode it answers string requests; once
-// the controller asks for its restart it drops off the bus and attaches again with the
-// bootloader's identity, then takes output reports on its interrupt OUT endpoint and answers on
-// its interrupt IN endpoint.
-//
-// Everything that crossed the bus is recorded for the test to compare.
+// A full-speed USB HID device made in user space through gadgetfs (on dummy_hcd) that behaves as
+// the VirtualController: the kernel enumerates it, binds usbhid and makes a hidraw node, as for the
+// physical controller. Once asked to restart it reattaches as the bootloader, taking output
+// reports on its interrupt OUT endpoint and answering on IN. Everything that crossed the bus is
+// recorded.
 class UsbHidGadget {
 public:
     struct StringRequest {
@@ -34,9 +31,8 @@ public:
         int attach = 0;
         std::int64_t micros = 0;
     };
-    // Where a fault strikes: the `report`th output report (1-based) of the `run`th flashing run
-    // the device has seen. A run starts where the updater selects the closing page right after
-    // its info request. 0 for none.
+    // The `report`th output report (1-based) of the `run`th flashing run, which starts where the
+    // closing page is selected right after an info request. 0 for none.
     struct FaultPoint {
         int run = 0;
         int report = 0;
@@ -44,9 +40,8 @@ public:
     struct Faults {
         // The reply to this report is never sent: the device falls silent for one command.
         FaultPoint silent;
-        // The device leaves the bus right after this report and comes back, still in its
-        // bootloader and with its flash as it was, once `comeBack` is set (or after replugMs
-        // when there is no flag to wait for).
+        // The device leaves the bus right after this report and comes back in its bootloader,
+        // flash as it was, once `comeBack` is set (without one, after replugMs).
         FaultPoint unplug;
         const std::atomic<bool>* comeBack = nullptr;
         unsigned replugMs = 3000;

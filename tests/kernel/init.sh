@@ -1,13 +1,9 @@
 #!/bin/busybox sh
-# /init of the kernel test's virtual machine, against the gadget playing the controller. The runner
-# writes the scenario and the gadget's options to /scenario:
+# /init of the kernel test's VM; /scenario names the scenario and the gadget's options:
 #   update: the permission probe, udev's view of the installed rule and the updater window;
-#   two-copies: the gadget in its bootloader, one copy of the window that will flash it and, while
-#     that copy holds still, a second copy started as a person would start the program again, under
-#     strace to see every file it opens;
-#   watch: the gadget in its bootloader with the embedded firmware and every reply withheld, and the
-#     window left to its polling thread; the device answers again once the window has watched.
-# What a scenario adds to the report goes to /tmp/report.txt.
+#   two-copies: one copy about to flash the bootloader and, while it holds still, a second copy
+#     under strace to see every file it opens;
+#   watch: a bootloader that withholds every reply until the window has watched it.
 . /vm-init.sh
 read -r scenario gadget_options < /scenario
 export HOME=/tmp XDG_RUNTIME_DIR=/tmp/runtime QT_QPA_PLATFORM=offscreen
@@ -20,9 +16,8 @@ mount -t gadgetfs gadgetfs /dev/gadget || fail "mount gadgetfs"
 vm_start_gadget /tmp lumaro-usb-gadget /dev/gadget /tmp/gadget.txt $gadget_options
 : > /tmp/report.txt
 
-# The tags the installed rule gives a device, as udev would on its arrival (no daemon runs here),
-# and whether the release's seat rule then queues its uaccess builtin, which gives the user at the
-# seat the node. udev 252 prints the properties flush left, 257 indented under "Properties:".
+# The tags the installed rule gives a device on arrival (no udev daemon runs here), and whether
+# the seat rule queues its uaccess builtin. udev 252 prints properties flush left, 257 indented.
 udev_tags() {
     udevadm test --action=add "$2" > /tmp/udev.out 2> /tmp/udev.err
     tags=$(sed -n 's/^[[:space:]]*\(TAGS=.*\)/\1/p' /tmp/udev.out | head -n 1)

@@ -1,15 +1,13 @@
 #!/bin/sh
-# Boots the kernel test's virtual machine with one of init.sh's scenarios, in an initramfs made
-# from this build's programs, each with every shared library it loads (and Qt's offscreen platform
-# plugin with its own), and the USB and HID modules.
+# Boots the kernel test's VM with one of init.sh's scenarios, in an initramfs of this build's
+# programs with their shared libraries (Qt's offscreen plugin too) and the USB and HID modules.
 #
 #   run-kernel-test.sh update <work dir> <qt offscreen plugin> <gadget> <driver> <udev rule> <probe>
 #   run-kernel-test.sh two-copies <work dir> <qt offscreen plugin> <gadget> <driver> [unguarded]
 #   run-kernel-test.sh watch <work dir> <qt offscreen plugin> <gadget> <driver>
 #
-# update adds the udev rule under test and the release's seat rule, two-copies strace; its
-# `unguarded` lets the second copy skip the one-copy guard, as every copy did before it existed.
-# Leaves <work dir>/console.log (the VM's console) and <work dir>/results.txt (its report).
+# `unguarded` lets the second copy skip the one-copy guard. Leaves <work dir>/console.log and
+# <work dir>/results.txt.
 set -eu
 [ $# -ge 5 ] || { echo "usage: run-kernel-test.sh update|two-copies|watch <work dir> ..." >&2; exit 2; }
 scenario=$1 work=$2 plugin=$3 gadget=$4 driver=$5

@@ -10,25 +10,10 @@ void TimedBus::resetTiming()
     m_timed_out_reads = 0;
 }
 
-std::chrono::nanoseconds TimedBus::longestTransfer() const
-{
-    return m_longest;
-}
-
-int TimedBus::timedOutReads() const
-{
-    return m_timed_out_reads;
-}
-
 void TimedBus::setReadTimeoutMs(std::uint32_t milliseconds)
 {
     m_read_timeout_ms = milliseconds;
     VirtualHidAccess::setReadTimeoutMs(milliseconds);
-}
-
-std::uint32_t TimedBus::readTimeoutMs() const
-{
-    return m_read_timeout_ms;
 }
 
 bool TimedBus::writeReport(HidHandle handle, const std::uint8_t* report,

@@ -12,12 +12,11 @@ public:
     // Forgets the figures below; the trace and the faults are untouched.
     void resetTiming();
     // The longest single write or read since resetTiming().
-    std::chrono::nanoseconds longestTransfer() const;
+    std::chrono::nanoseconds longestTransfer() const { return m_longest; }
     // Reads that waited at least the read time limit before failing.
-    int timedOutReads() const;
+    int timedOutReads() const { return m_timed_out_reads; }
 
     void setReadTimeoutMs(std::uint32_t milliseconds);
-    std::uint32_t readTimeoutMs() const;
 
     bool writeReport(HidHandle handle, const std::uint8_t* report,
                      std::uint32_t* bytesWritten) override;

@@ -12,9 +12,9 @@ rig_need() { # command package
     command -v "$1" > /dev/null 2>&1 || rig_missing "$1 is missing (Debian package $2)"
 }
 
-# Root's commands through sudo when not root; apt waits for another apt rather than failing.
-# Under ./check, which asked for the password up front, sudo never asks: a prompt in a stage's
-# background process group could not reach the terminal and would stop the stage.
+# Root's commands through sudo when not root; apt waits for another apt rather than failing. Under
+# ./check, which asked for the password up front, sudo never asks: a prompt in a background stage
+# would stop it.
 rig_sudo() {
     if [ "$(id -u)" -eq 0 ]; then
         "$@"
@@ -30,8 +30,8 @@ rig_apt() {
     rig_sudo env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 -y -q "$@"
 }
 
-# An X server of its own on a free display; exports DISPLAY. -noreset: by default Xvfb resets
-# when its first client leaves, and a client connecting meanwhile is refused.
+# An X server on a free display; exports DISPLAY. -noreset: otherwise Xvfb resets when its first
+# client leaves, refusing one that connects meanwhile.
 rig_xvfb_start() { # folder [screen [more Xvfb arguments...]]
     rig_need Xvfb xvfb
     rig_xvfb_folder=$1
@@ -60,8 +60,7 @@ rig_xvfb_stop() {
     return 0
 }
 
-# wine for the rigs: the given prefix, the settings in wine.env, and no display unless the
-# caller gives one afterwards.
+# wine for the rigs: the given prefix, wine.env's settings, and no display unless set afterwards.
 rig_wine_env() { # prefix
     rig_need wine wine
     export WINEPREFIX="$1" DISPLAY=

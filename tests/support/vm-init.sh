@@ -1,5 +1,5 @@
-# The kernel tests' virtual machine, guest side: what each /init sources first. Progress and
-# diagnostics go to the console (ttyS0); the report goes out whole, in one piece, on ttyS1.
+# The kernel tests' VM, guest side, sourced first by each /init. Progress goes to the console
+# (ttyS0); the report goes out in one piece on ttyS1.
 
 /bin/busybox mount -t devtmpfs devtmpfs /dev
 exec 0</dev/console 1>/dev/console 2>&1
@@ -39,8 +39,7 @@ vm_wait() { # command...
     done
 }
 
-# Starts the gadget (a command whose standard error goes to DIR/gadget.err) and waits until the
-# kernel has made it a hidraw device.
+# Starts the gadget command (stderr to DIR/gadget.err) and waits for its hidraw device.
 vm_start_gadget() { # dir command...
     gadget_dir=$1
     shift
@@ -50,8 +49,7 @@ vm_start_gadget() { # dir command...
     vm_wait test -e /dev/hidraw0 || fail "the gadget never became a hidraw device"
 }
 
-# Stops the gadget, sends the report (the given command's output between the gadget's and the
-# kernel's lines) and powers off.
+# Stops the gadget, sends the report (the command's output, then the gadget's lines), powers off.
 vm_finish() { # command...
     echo "lumaro-vm: stopping the gadget"
     kill -TERM $gadget_pid

@@ -1,6 +1,5 @@
-# The kernel tests' virtual machine, host side: sourced after rig.sh. Debian's kernel under qemu
-# (TCG: no KVM here) boots an initramfs whose /init sources vm-init.sh; the console goes to
-# WORK/console.log and the report to WORK/results.txt.
+# The kernel tests' VM, host side, sourced after rig.sh: Debian's kernel under qemu (TCG) boots an
+# initramfs whose /init sources vm-init.sh; console to WORK/console.log, report to WORK/results.txt.
 
 # The gadget's USB and HID stack in loading order (gadgetfs mounts only after dummy_hcd).
 vm_usb_modules="usb-common usbcore udc-core dummy_hcd gadgetfs hid hid-generic usbhid"
@@ -36,10 +35,9 @@ vm_make_root() { # init
     chmod 755 "$vm_root/init"
 }
 
-# Unpacked as lib/modules/<name>.ko for busybox's insmod, each after the modules it needs (from
-# modules.dep), and listed in the order /init loads them. What one kernel builds in or merges into
-# another module (virtio in 6.12, fscache into netfs) differs by release, so only the modules the
-# test itself uses are named; those built into the kernel are left out.
+# Unpacked as lib/modules/<name>.ko for busybox's insmod, each after those it needs (modules.dep),
+# and listed in loading order. Only the modules the test uses are named, since what is built in or
+# merged into another module differs by release; built-in ones are left out.
 vm_add_modules() { # module...
     vm_modules=/lib/modules/$vm_kernel
     vm_files=$(awk -v wanted="$*" '
@@ -74,8 +72,8 @@ vm_add_modules() { # module...
     echo $vm_order > "$vm_root/lib/modules/order"
 }
 
-# Copies PROGRAM... into /bin and PLUGIN, a Qt plugin, to its own path, with every shared library
-# they load at its own path, so that the loader and Qt find them where they were built to look.
+# PROGRAM... into /bin, the Qt PLUGIN and every shared library they load at their own paths, where
+# the loader and Qt look for them.
 vm_add_programs() { # plugin program...
     vm_plugin=$1
     shift
@@ -93,8 +91,7 @@ vm_keep_path() { # file
     cp -L "$1" "$vm_root$1"
 }
 
-# Packs vm_root and boots it. The guest's watchdog powers off after LIMIT seconds; timeout is
-# the backstop. Returns qemu's status.
+# Packs vm_root and boots it; the guest powers off after LIMIT seconds, timeout is the backstop.
 vm_boot() { # work memory-MB limit-s [qemu option...]
     vm_work=$1 vm_memory=$2 vm_limit=$3
     shift 3

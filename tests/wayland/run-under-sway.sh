@@ -1,8 +1,6 @@
 #!/bin/sh
-# Runs a test program as a client of sway, a Wayland compositor, on its headless output. The test
-# brings its own pointer through the compositor's virtual-pointer protocol, so every motion and
-# button reaches the compositor whatever display the machine has; sway's IPC tells where windows
-# are.
+# Runs a test program as a client of sway on its headless output; the test brings its own pointer
+# through the virtual-pointer protocol, and sway's IPC tells where windows are.
 #
 #   run-under-sway.sh <program> [arguments...]
 #
@@ -52,8 +50,7 @@ for_window [title=".*"] floating enable
 CONFIG
 mkdir -m 700 "$runtime/xdg"
 
-# sway refuses to run as root; there it runs as nobody, and the test, as root, still reaches its
-# sockets.
+# sway refuses to run as root: there it runs as nobody.
 as_user=
 if [ "$(id -u)" -eq 0 ]; then
     chown nobody "$runtime/xdg"
@@ -77,9 +74,8 @@ if ! [ -S "$runtime/xdg/wayland-1" ]; then
 fi
 
 SWAYSOCK=$(ls "$runtime"/xdg/sway-ipc.*.sock)
-# The window draws with the CPU. Without a GPU, the EGL driver that Qt would load leaves an
-# allocation in a library it unloads before exit, which the leak checker cannot even name.
-# "none" names no plugin: Qt 5.15.8 and 5.15.15 alike warn that it failed to load, and load none.
+# The window draws with the CPU: without a GPU, the EGL driver Qt would load leaks in a library it
+# unloads before exit. "none" names no plugin: Qt warns that it failed to load, and loads none.
 export QT_WAYLAND_CLIENT_BUFFER_INTEGRATION=none
 export SWAYSOCK XDG_RUNTIME_DIR="$runtime/xdg" WAYLAND_DISPLAY=wayland-1 QT_QPA_PLATFORM=wayland
 status=0

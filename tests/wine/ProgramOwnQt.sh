@@ -1,12 +1,9 @@
 #!/usr/bin/env bash
-# The Windows program among another Qt's files: the user's QT_PLUGIN_PATH and
-# QT_QPA_PLATFORM_PLUGIN_PATH (which wine passes on as WINEQT_*) point at a folder holding a
-# platforms\qwindows.dll, the same plugin lies beside the .exe, and a qt.conf there names that
-# folder and asks the Windows platform for dpiawareness=0 (a DPI-unaware window, which Windows
-# stretches). The program must show its window at the display's scale and do the demo update;
-# nothing in the foreign folder and no qt.conf beside the .exe may be opened (wine's file trace),
-# the plugin must not have been loaded (it leaves a marker when it is), and Qt must refuse no
-# option.
+# The Windows program among another Qt's files: QT_PLUGIN_PATH and QT_QPA_PLATFORM_PLUGIN_PATH
+# (WINEQT_* under wine) name a folder holding a platforms\qwindows.dll, the same plugin lies beside
+# the .exe, and a qt.conf there names that folder and asks for dpiawareness=0. The program must
+# show its window at the display's scale and do the demo update, open nothing in that folder and
+# no qt.conf (wine's file trace), not load the plugin (it leaves a marker) and refuse no option.
 #
 #   ProgramOwnQt.sh CASE PROGRAM.exe PLUGIN.dll WORK_DIR -- DRIVER_ARGUMENTS...
 #
