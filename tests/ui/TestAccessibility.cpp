@@ -66,6 +66,33 @@ const QString kFinished
 const QString kWritten = QStringLiteral("The controller now has firmware %1, written and verified.")
                              .arg(releaseVersion());
 
+// What a person or a screen reader can tell of the window: each widget's visibility, focus,
+// accessible name and description, and the bar's value.
+QStringList shownState(QWidget& window)
+{
+    QStringList state;
+    QList<QWidget*> widgets = window.findChildren<QWidget*>();
+    widgets.prepend(&window);
+    for (QWidget* widget : widgets)
+        state << QStringLiteral("%1 %2 %3 %4 [%5]")
+                     .arg(widget->objectName())
+                     .arg(widget->isVisible())
+                     .arg(widget->hasFocus())
+                     .arg(widget->accessibleName(), widget->accessibleDescription());
+    state << QString::number(window.findChild<QProgressBar*>()->value());
+    return state;
+}
+
+class FocusCounter : public QObject {
+public:
+    int changes = 0;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        changes += event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut;
+        return false;
+    }
+};
+
 } // namespace
 
 // What the window tells assistive technology, through the interface that Qt's platform bridges
@@ -207,37 +234,6 @@ void TestAccessibility::anUpdateIsHeardToTheEnd()
     QCOMPARE(value->currentValue().toInt(), 62);
     QCOMPARE(value->maximumValue().toInt(), 62);
 }
-
-namespace {
-
-// What a person or a screen reader can tell of the window: each widget's visibility, focus,
-// accessible name and description, and the bar's value.
-QStringList shownState(QWidget& window)
-{
-    QStringList state;
-    QList<QWidget*> widgets = window.findChildren<QWidget*>();
-    widgets.prepend(&window);
-    for (QWidget* widget : widgets)
-        state << QStringLiteral("%1 %2 %3 %4 [%5]")
-                     .arg(widget->objectName())
-                     .arg(widget->isVisible())
-                     .arg(widget->hasFocus())
-                     .arg(widget->accessibleName(), widget->accessibleDescription());
-    state << QString::number(window.findChild<QProgressBar*>()->value());
-    return state;
-}
-
-class FocusCounter : public QObject {
-public:
-    int changes = 0;
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        changes += event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut;
-        return false;
-    }
-};
-
-} // namespace
 
 void TestAccessibility::restingStatesAreReadAndPassesChangeNothing_data()
 {
