@@ -88,49 +88,45 @@ class TestSingleInstance : public QObject {
     Q_OBJECT
 
 private slots:
-    void init();
-    void anotherAccountsSquatDoesNotStopTheUpdater();
-    void anotherAccountsConnectionIsNoRequest();
+    void init()
+    {
+        if (geteuid() != 0)
+            QSKIP("acting as another account needs root");
+    }
+
+    void anotherAccountsSquatDoesNotStopTheUpdater()
+    {
+        OtherAccount squatter(OtherAccount::Squat);
+        QVERIFY(squatter.says('r'));
+        SingleInstance guard;
+        QVERIFY(guard.isFirst());
+        QVERIFY(!guard.askFirstToRaise());
+    }
+
+    void anotherAccountsConnectionIsNoRequest()
+    {
+        SingleInstance first;
+        QVERIFY(first.isFirst());
+        QWidget window;
+        first.raiseOnRequest(window);
+        QSignalSpy raised(&first, &SingleInstance::raiseRequested);
+
+        OtherAccount knocker(OtherAccount::Knock);
+        QVERIFY(knocker.says('r'));
+        // Taken and dropped by the first copy's event loop, without a word.
+        bool dropped = false;
+        QTRY_VERIFY_WITH_TIMEOUT((dropped = dropped || knocker.says('c', 0)), 5000);
+        QCOMPARE(raised.count(), 0);
+        QVERIFY(!window.isVisible());
+
+        // The same account's later copy is heard.
+        SingleInstance later;
+        QVERIFY(!later.isFirst());
+        QVERIFY(later.askFirstToRaise());
+        QTRY_COMPARE(raised.count(), 1);
+        QVERIFY(window.isVisible());
+    }
 };
-
-void TestSingleInstance::init()
-{
-    if (geteuid() != 0)
-        QSKIP("acting as another account needs root");
-}
-
-void TestSingleInstance::anotherAccountsSquatDoesNotStopTheUpdater()
-{
-    OtherAccount squatter(OtherAccount::Squat);
-    QVERIFY(squatter.says('r'));
-    SingleInstance guard;
-    QVERIFY(guard.isFirst());
-    QVERIFY(!guard.askFirstToRaise());
-}
-
-void TestSingleInstance::anotherAccountsConnectionIsNoRequest()
-{
-    SingleInstance first;
-    QVERIFY(first.isFirst());
-    QWidget window;
-    first.raiseOnRequest(window);
-    QSignalSpy raised(&first, &SingleInstance::raiseRequested);
-
-    OtherAccount knocker(OtherAccount::Knock);
-    QVERIFY(knocker.says('r'));
-    // Taken and dropped by the first copy's event loop, without a word.
-    bool dropped = false;
-    QTRY_VERIFY_WITH_TIMEOUT((dropped = dropped || knocker.says('c', 0)), 5000);
-    QCOMPARE(raised.count(), 0);
-    QVERIFY(!window.isVisible());
-
-    // The same account's later copy is heard.
-    SingleInstance later;
-    QVERIFY(!later.isFirst());
-    QVERIFY(later.askFirstToRaise());
-    QTRY_COMPARE(raised.count(), 1);
-    QVERIFY(window.isVisible());
-}
 
 QTEST_MAIN(TestSingleInstance)
 #include "TestSingleInstanceLinux.moc"

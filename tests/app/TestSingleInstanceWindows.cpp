@@ -35,89 +35,86 @@ class TestSingleInstance : public QObject {
     Q_OBJECT
 
 private slots:
-    void aCopyThatShutsOthersOutStillStopsTheNext();
-    void theProgramEndsBesideSuchACopy();
-    void theFirstCopyLetsItsOwnAccountIn();
-};
-
-void TestSingleInstance::aCopyThatShutsOthersOutStillStopsTheNext()
-{
-    const HANDLE shut = createShutEvent();
-    QVERIFY(shut);
-    const std::wstring name = SingleInstance::sessionName().toStdWString();
-    // What the guard meets there: the name is held, and it may not be set from here.
-    const HANDLE probe = OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str());
-    const DWORD error = GetLastError();
-    if (probe)
-        CloseHandle(probe);
-    QVERIFY(!probe);
-    QCOMPARE(error, DWORD(ERROR_ACCESS_DENIED));
+    void aCopyThatShutsOthersOutStillStopsTheNext()
     {
-        SingleInstance guard;
-        QVERIFY(!guard.isFirst());
-        QVERIFY(!guard.askFirstToRaise());
+        const HANDLE shut = createShutEvent();
+        QVERIFY(shut);
+        const std::wstring name = SingleInstance::sessionName().toStdWString();
+        // What the guard meets there: the name is held, and it may not be set from here.
+        const HANDLE probe = OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str());
+        const DWORD error = GetLastError();
+        if (probe)
+            CloseHandle(probe);
+        QVERIFY(!probe);
+        QCOMPARE(error, DWORD(ERROR_ACCESS_DENIED));
+        {
+            SingleInstance guard;
+            QVERIFY(!guard.isFirst());
+            QVERIFY(!guard.askFirstToRaise());
+        }
+        CloseHandle(shut);
+        SingleInstance alone;
+        QVERIFY(alone.isFirst());
     }
-    CloseHandle(shut);
-    SingleInstance alone;
-    QVERIFY(alone.isFirst());
-}
 
-// The window never closes by itself: a program that ends, with 0, ended before its window and its
-// polling started.
-void TestSingleInstance::theProgramEndsBesideSuchACopy()
-{
-    const HANDLE shut = createShutEvent();
-    QVERIFY(shut);
-    QProcess program;
-    program.start(QStringLiteral(LUMARO_UPDATER_PROGRAM), QStringList());
-    QVERIFY2(program.waitForStarted(10000), qPrintable(program.errorString()));
-    QElapsedTimer sinceStart;
-    sinceStart.start();
-    const bool ended = program.waitForFinished(5000);
-    if (!ended)
-        program.kill();
-    CloseHandle(shut);
-    qInfo("ended after %lld ms", sinceStart.elapsed());
-    QVERIFY(ended);
-    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(program.exitCode(), 0);
-}
-
-void TestSingleInstance::theFirstCopyLetsItsOwnAccountIn()
-{
-    SingleInstance first;
-    QVERIFY(first.isFirst());
-    const std::wstring name = SingleInstance::sessionName().toStdWString();
-    const HANDLE event = OpenEventW(READ_CONTROL, FALSE, name.c_str());
-    QVERIFY(event);
-    PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    QCOMPARE(GetSecurityInfo(event, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                             &dacl, nullptr, &descriptor),
-             DWORD(ERROR_SUCCESS));
-    CloseHandle(event);
-
-    // Whatever the elevation, the token's account is the same person's.
-    HANDLE token = nullptr;
-    QVERIFY(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
-    DWORD size = 0;
-    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    std::string user(size, '\0');
-    QVERIFY(GetTokenInformation(token, TokenUser, user.data(), size, &size));
-    CloseHandle(token);
-    PSID account = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
-    ACCESS_MASK granted = 0;
-    for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
-        ACCESS_ALLOWED_ACE* ace = nullptr;
-        if (GetAce(dacl, i, reinterpret_cast<void**>(&ace))
-            && ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE && EqualSid(&ace->SidStart, account))
-            granted |= ace->Mask;
+    // The window never closes by itself: a program that ends, with 0, ended before its window and
+    // its polling started.
+    void theProgramEndsBesideSuchACopy()
+    {
+        const HANDLE shut = createShutEvent();
+        QVERIFY(shut);
+        QProcess program;
+        program.start(QStringLiteral(LUMARO_UPDATER_PROGRAM), QStringList());
+        QVERIFY2(program.waitForStarted(10000), qPrintable(program.errorString()));
+        QElapsedTimer sinceStart;
+        sinceStart.start();
+        const bool ended = program.waitForFinished(5000);
+        if (!ended)
+            program.kill();
+        CloseHandle(shut);
+        qInfo("ended after %lld ms", sinceStart.elapsed());
+        QVERIFY(ended);
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
     }
-    LocalFree(descriptor);
-    const ACCESS_MASK needed = EVENT_MODIFY_STATE | SYNCHRONIZE;
-    QVERIFY2((granted & needed) == needed || (granted & GENERIC_ALL),
-             qPrintable(QString::number(granted, 16)));
-}
+
+    void theFirstCopyLetsItsOwnAccountIn()
+    {
+        SingleInstance first;
+        QVERIFY(first.isFirst());
+        const std::wstring name = SingleInstance::sessionName().toStdWString();
+        const HANDLE event = OpenEventW(READ_CONTROL, FALSE, name.c_str());
+        QVERIFY(event);
+        PACL dacl = nullptr;
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        QCOMPARE(GetSecurityInfo(event, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                 nullptr, &dacl, nullptr, &descriptor),
+                 DWORD(ERROR_SUCCESS));
+        CloseHandle(event);
+
+        // Whatever the elevation, the token's account is the same person's.
+        HANDLE token = nullptr;
+        QVERIFY(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+        DWORD size = 0;
+        GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+        std::string user(size, '\0');
+        QVERIFY(GetTokenInformation(token, TokenUser, user.data(), size, &size));
+        CloseHandle(token);
+        PSID account = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
+        ACCESS_MASK granted = 0;
+        for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
+            ACCESS_ALLOWED_ACE* ace = nullptr;
+            if (GetAce(dacl, i, reinterpret_cast<void**>(&ace))
+                && ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE
+                && EqualSid(&ace->SidStart, account))
+                granted |= ace->Mask;
+        }
+        LocalFree(descriptor);
+        const ACCESS_MASK needed = EVENT_MODIFY_STATE | SYNCHRONIZE;
+        QVERIFY2((granted & needed) == needed || (granted & GENERIC_ALL),
+                 qPrintable(QString::number(granted, 16)));
+    }
+};
 
 QTEST_MAIN(TestSingleInstance)
 #include "TestSingleInstanceWindows.moc"

@@ -79,150 +79,144 @@ class TestFirmwareImage : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void checksumTable_data();
-    void checksumTable();
-    void standInFlag();
-    void embeddedPagesSumToTable();
-    void tool_data();
-    void tool();
-    void toolIsDeterministic();
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        const QString path = m_dir.filePath("stand-in.bin");
+        const ToolRun run = runTool({"--write-stand-in", path});
+        QVERIFY2(run.started && run.exitCode == 0, qPrintable(run.errors));
+        m_stand_in = readAll(path);
+        QCOMPARE(m_stand_in.size(), int(FIRMWARE_IMAGE_SIZE));
+    }
+
+    void checksumTable_data()
+    {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<std::uint32_t>("entry");
+        for (int page = 0; page < int(FIRMWARE_PAGE_COUNT); ++page)
+            QTest::addRow("page %d", page) << page << g_publishedPageChecksums[page];
+        QTest::newRow("the unused entry after page 60") << int(FIRMWARE_PAGE_COUNT) << 0u;
+    }
+
+    void checksumTable()
+    {
+        QFETCH(int, page);
+        QFETCH(std::uint32_t, entry);
+        QCOMPARE(sizeof(g_page_checksums) / sizeof(g_page_checksums[0]), std::size_t(62));
+        if (!LUMARO_EXPECT_DEFAULT_RELEASE && page < int(FIRMWARE_PAGE_COUNT))
+            QSKIP("the build was given another release's checksum table");
+        QCOMPARE(g_page_checksums[page], entry);
+    }
+
+    void standInFlag()
+    {
+        QCOMPARE(g_firmware_is_stand_in, LUMARO_EXPECT_STAND_IN);
+        const QByteArray embedded(reinterpret_cast<const char*>(g_firmware_image),
+                                  int(FIRMWARE_IMAGE_SIZE));
+        QCOMPARE(embedded == m_stand_in, g_firmware_is_stand_in);
+    }
+
+    void embeddedPagesSumToTable()
+    {
+        if (!LUMARO_EXPECT_PAGE_SUMS)
+            QSKIP("built with LUMARO_SKIP_PAGE_SUM_CHECK");
+        const QByteArray embedded(reinterpret_cast<const char*>(g_firmware_image),
+                                  int(FIRMWARE_IMAGE_SIZE));
+        for (int page = 0; page < int(FIRMWARE_PAGE_COUNT); ++page) {
+            QVERIFY2(
+                byteSum(embedded, page) == g_page_checksums[page],
+                qPrintable(
+                    QString("page %1 sums to %2").arg(page).arg(byteSum(embedded, page), 0, 16)));
+        }
+        // Not a constant fill: a stand-in must not pass for blank or patterned flash.
+        QVERIFY(embedded.count(embedded.at(0)) < embedded.size() / 16);
+    }
+
+    void tool_data()
+    {
+        QTest::addColumn<QByteArray>("image"); // null: no file at the path
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<QStringList>("messages");
+        QTest::addColumn<QStringList>("absent");
+
+        // One byte of page 37 raised, and two unequal neighbours in page 5 swapped.
+        QByteArray page37Off = m_stand_in;
+        int i = 37 * int(FIRMWARE_PAGE_SIZE);
+        while (std::uint8_t(page37Off[i]) == 0xFF)
+            ++i;
+        page37Off[i] = char(page37Off[i] + 1);
+        QCOMPARE(byteSum(page37Off, 37), g_page_checksums[37] + 1);
+        QByteArray swapped = m_stand_in;
+        i = 5 * int(FIRMWARE_PAGE_SIZE);
+        while (swapped[i] == swapped[i + 1])
+            ++i;
+        swapped[i] = m_stand_in[i + 1];
+        swapped[i + 1] = m_stand_in[i];
+
+        QTest::newRow("one byte short")
+            << m_stand_in.left(m_stand_in.size() - 1) << false
+            << QStringList{"is 31231 bytes", "exactly 31232 bytes"} << QStringList{};
+        QTest::newRow("one byte long")
+            << m_stand_in + '\0' << false << QStringList{"is 31233 bytes"} << QStringList{};
+        QTest::newRow("empty") << QByteArray("") << false << QStringList{"is 0 bytes"}
+                               << QStringList{};
+        QTest::newRow("missing") << QByteArray() << false << QStringList{"cannot read"}
+                                 << QStringList{};
+        QTest::newRow("the stand-in")
+            << m_stand_in << false << QStringList{"stand-in"} << QStringList{"page "};
+        // The page sums were the configure step's to check (cmake/FirmwareRelease.cmake).
+        QTest::newRow("page 37 off") << page37Off << true << QStringList{} << QStringList{};
+        QTest::newRow("bytes moved within a page")
+            << swapped << true << QStringList{} << QStringList{};
+    }
+
+    void tool()
+    {
+        QFETCH(QByteArray, image);
+        QFETCH(bool, accepted);
+        QFETCH(QStringList, messages);
+        QFETCH(QStringList, absent);
+
+        const QString imagePath = m_dir.filePath(
+            QString("image-%1.bin").arg(QTest::currentDataTag()).replace(' ', '-'));
+        if (!image.isNull())
+            QVERIFY(writeAll(imagePath, image));
+        const QString output = m_dir.filePath("out.cpp");
+        QFile::remove(output);
+
+        const ToolRun run = runTool({"--output", output, "--image", imagePath});
+        QVERIFY(run.started);
+        QCOMPARE(run.exitCode == 0, accepted);
+        for (const QString& message : messages)
+            QVERIFY2(run.errors.contains(message), qPrintable(run.errors));
+        for (const QString& text : absent)
+            QVERIFY2(!run.errors.contains(text), qPrintable(run.errors));
+
+        if (accepted) {
+            const QByteArray source = readAll(output);
+            QVERIFY(source.contains("const bool g_firmware_is_stand_in = false;"));
+            QCOMPARE(embeddedBytes(source), image);
+        } else {
+            QVERIFY(!QFile::exists(output));
+        }
+    }
+
+    void toolIsDeterministic()
+    {
+        const QString first = m_dir.filePath("first.cpp");
+        const QString second = m_dir.filePath("second.cpp");
+        QCOMPARE(runTool({"--output", first}).exitCode, 0);
+        QCOMPARE(runTool({"--output", second}).exitCode, 0);
+        const QByteArray source = readAll(first);
+        QCOMPARE(source, readAll(second));
+        QVERIFY(source.contains("const bool g_firmware_is_stand_in = true;"));
+        QCOMPARE(embeddedBytes(source), m_stand_in);
+    }
 
 private:
     QTemporaryDir m_dir;
     QByteArray m_stand_in;
 };
-
-void TestFirmwareImage::initTestCase()
-{
-    QVERIFY(m_dir.isValid());
-    const QString path = m_dir.filePath("stand-in.bin");
-    const ToolRun run = runTool({"--write-stand-in", path});
-    QVERIFY2(run.started && run.exitCode == 0, qPrintable(run.errors));
-    m_stand_in = readAll(path);
-    QCOMPARE(m_stand_in.size(), int(FIRMWARE_IMAGE_SIZE));
-}
-
-void TestFirmwareImage::checksumTable_data()
-{
-    QTest::addColumn<int>("page");
-    QTest::addColumn<std::uint32_t>("entry");
-    for (int page = 0; page < int(FIRMWARE_PAGE_COUNT); ++page)
-        QTest::addRow("page %d", page) << page << g_publishedPageChecksums[page];
-    QTest::newRow("the unused entry after page 60") << int(FIRMWARE_PAGE_COUNT) << 0u;
-}
-
-void TestFirmwareImage::checksumTable()
-{
-    QFETCH(int, page);
-    QFETCH(std::uint32_t, entry);
-    QCOMPARE(sizeof(g_page_checksums) / sizeof(g_page_checksums[0]), std::size_t(62));
-    if (!LUMARO_EXPECT_DEFAULT_RELEASE && page < int(FIRMWARE_PAGE_COUNT))
-        QSKIP("the build was given another release's checksum table");
-    QCOMPARE(g_page_checksums[page], entry);
-}
-
-void TestFirmwareImage::standInFlag()
-{
-    QCOMPARE(g_firmware_is_stand_in, LUMARO_EXPECT_STAND_IN);
-    const QByteArray embedded(reinterpret_cast<const char*>(g_firmware_image),
-                              int(FIRMWARE_IMAGE_SIZE));
-    QCOMPARE(embedded == m_stand_in, g_firmware_is_stand_in);
-}
-
-void TestFirmwareImage::embeddedPagesSumToTable()
-{
-    if (!LUMARO_EXPECT_PAGE_SUMS)
-        QSKIP("built with LUMARO_SKIP_PAGE_SUM_CHECK");
-    const QByteArray embedded(reinterpret_cast<const char*>(g_firmware_image),
-                              int(FIRMWARE_IMAGE_SIZE));
-    for (int page = 0; page < int(FIRMWARE_PAGE_COUNT); ++page) {
-        QVERIFY2(byteSum(embedded, page) == g_page_checksums[page],
-                 qPrintable(
-                     QString("page %1 sums to %2").arg(page).arg(byteSum(embedded, page), 0, 16)));
-    }
-    // Not a constant fill: a stand-in must not pass for blank or patterned flash.
-    QVERIFY(embedded.count(embedded.at(0)) < embedded.size() / 16);
-}
-
-void TestFirmwareImage::tool_data()
-{
-    QTest::addColumn<QByteArray>("image"); // null: no file at the path
-    QTest::addColumn<bool>("accepted");
-    QTest::addColumn<QStringList>("messages");
-    QTest::addColumn<QStringList>("absent");
-
-    // One byte of page 37 raised, and two unequal neighbours in page 5 swapped.
-    QByteArray page37Off = m_stand_in;
-    int i = 37 * int(FIRMWARE_PAGE_SIZE);
-    while (std::uint8_t(page37Off[i]) == 0xFF)
-        ++i;
-    page37Off[i] = char(page37Off[i] + 1);
-    QCOMPARE(byteSum(page37Off, 37), g_page_checksums[37] + 1);
-    QByteArray swapped = m_stand_in;
-    i = 5 * int(FIRMWARE_PAGE_SIZE);
-    while (swapped[i] == swapped[i + 1])
-        ++i;
-    swapped[i] = m_stand_in[i + 1];
-    swapped[i + 1] = m_stand_in[i];
-
-    QTest::newRow("one byte short")
-        << m_stand_in.left(m_stand_in.size() - 1) << false
-        << QStringList{"is 31231 bytes", "exactly 31232 bytes"} << QStringList{};
-    QTest::newRow("one byte long")
-        << m_stand_in + '\0' << false << QStringList{"is 31233 bytes"} << QStringList{};
-    QTest::newRow("empty") << QByteArray("") << false << QStringList{"is 0 bytes"} << QStringList{};
-    QTest::newRow("missing") << QByteArray() << false << QStringList{"cannot read"}
-                             << QStringList{};
-    QTest::newRow("the stand-in") << m_stand_in << false << QStringList{"stand-in"}
-                                  << QStringList{"page "};
-    // The page sums were the configure step's to check (cmake/FirmwareRelease.cmake).
-    QTest::newRow("page 37 off") << page37Off << true << QStringList{} << QStringList{};
-    QTest::newRow("bytes moved within a page") << swapped << true << QStringList{} << QStringList{};
-}
-
-void TestFirmwareImage::tool()
-{
-    QFETCH(QByteArray, image);
-    QFETCH(bool, accepted);
-    QFETCH(QStringList, messages);
-    QFETCH(QStringList, absent);
-
-    const QString imagePath
-        = m_dir.filePath(QString("image-%1.bin").arg(QTest::currentDataTag()).replace(' ', '-'));
-    if (!image.isNull())
-        QVERIFY(writeAll(imagePath, image));
-    const QString output = m_dir.filePath("out.cpp");
-    QFile::remove(output);
-
-    const ToolRun run = runTool({"--output", output, "--image", imagePath});
-    QVERIFY(run.started);
-    QCOMPARE(run.exitCode == 0, accepted);
-    for (const QString& message : messages)
-        QVERIFY2(run.errors.contains(message), qPrintable(run.errors));
-    for (const QString& text : absent)
-        QVERIFY2(!run.errors.contains(text), qPrintable(run.errors));
-
-    if (accepted) {
-        const QByteArray source = readAll(output);
-        QVERIFY(source.contains("const bool g_firmware_is_stand_in = false;"));
-        QCOMPARE(embeddedBytes(source), image);
-    } else {
-        QVERIFY(!QFile::exists(output));
-    }
-}
-
-void TestFirmwareImage::toolIsDeterministic()
-{
-    const QString first = m_dir.filePath("first.cpp");
-    const QString second = m_dir.filePath("second.cpp");
-    QCOMPARE(runTool({"--output", first}).exitCode, 0);
-    QCOMPARE(runTool({"--output", second}).exitCode, 0);
-    const QByteArray source = readAll(first);
-    QCOMPARE(source, readAll(second));
-    QVERIFY(source.contains("const bool g_firmware_is_stand_in = true;"));
-    QCOMPARE(embeddedBytes(source), m_stand_in);
-}
 
 QTEST_GUILESS_MAIN(TestFirmwareImage)
 #include "TestFirmwareImage.moc"

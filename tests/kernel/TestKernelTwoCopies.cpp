@@ -31,49 +31,46 @@ class TestKernelTwoCopies : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void secondCopyHandsOverWithoutADevice();
-    void deviceHearsOnlyTheFirstCopy();
+    void initTestCase()
+    {
+        const QString failure
+            = m_results.runScenario(QStringLiteral("two-copies"), {}, g_runner_deadline_ms);
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    }
+
+    void secondCopyHandsOverWithoutADevice()
+    {
+        QCOMPARE(value(QStringLiteral("second-rc")), QStringLiteral("0"));
+        QCOMPARE(value(QStringLiteral("second-out")),
+                 QStringLiteral("driver-later-copy reached 1"));
+        QCOMPARE(m_results.linesStartingWith(QStringLiteral("second-open")), QStringList());
+        QCOMPARE(value(QStringLiteral("second-device-opens")), QStringLiteral("0"));
+        const int ms = value(QStringLiteral("second-ms")).toInt();
+        const int bound = secondCopyBoundMs(m_results.linesStartingWith(QStringLiteral("vm-time")));
+        QVERIFY2(ms > 0 && ms < bound,
+                 qPrintable(QStringLiteral("%1 ms, bound %2 ms").arg(ms).arg(bound)));
+        QVERIFY(m_results.contains(QStringLiteral("driver-raise-requested")));
+        qInfo("second copy: exit 0 after %d ms (bound %d ms), no device node opened", ms, bound);
+    }
+
+    void deviceHearsOnlyTheFirstCopy()
+    {
+        QCOMPARE(value(QStringLiteral("driver-rc")), QStringLiteral("0"));
+        QCOMPARE(value(QStringLiteral("driver-final")),
+                 QStringLiteral("update 0 finish 1 progress 62 finished 1"));
+        QString difference = m_results.writtenDifference();
+        QVERIFY2(difference.isEmpty(), qPrintable(difference));
+        difference = m_results.flashDifference();
+        QVERIFY2(difference.isEmpty(), qPrintable(difference));
+        QCOMPARE(value(QStringLiteral("gadget-version")), QStringLiteral("0117"));
+        qInfo("device received %d reports, all written by the first copy",
+              int(m_results.hexLines(QStringLiteral("report")).size()));
+    }
 
 private:
     QString value(const QString& tag) const { return m_results.value(tag); }
     KernelRunResults m_results{QStringLiteral(LUMARO_KERNEL_WORK_DIR)};
 };
-
-void TestKernelTwoCopies::initTestCase()
-{
-    const QString failure
-        = m_results.runScenario(QStringLiteral("two-copies"), {}, g_runner_deadline_ms);
-    QVERIFY2(failure.isEmpty(), qPrintable(failure));
-}
-
-void TestKernelTwoCopies::secondCopyHandsOverWithoutADevice()
-{
-    QCOMPARE(value(QStringLiteral("second-rc")), QStringLiteral("0"));
-    QCOMPARE(value(QStringLiteral("second-out")), QStringLiteral("driver-later-copy reached 1"));
-    QCOMPARE(m_results.linesStartingWith(QStringLiteral("second-open")), QStringList());
-    QCOMPARE(value(QStringLiteral("second-device-opens")), QStringLiteral("0"));
-    const int ms = value(QStringLiteral("second-ms")).toInt();
-    const int bound = secondCopyBoundMs(m_results.linesStartingWith(QStringLiteral("vm-time")));
-    QVERIFY2(ms > 0 && ms < bound,
-             qPrintable(QStringLiteral("%1 ms, bound %2 ms").arg(ms).arg(bound)));
-    QVERIFY(m_results.contains(QStringLiteral("driver-raise-requested")));
-    qInfo("second copy: exit 0 after %d ms (bound %d ms), no device node opened", ms, bound);
-}
-
-void TestKernelTwoCopies::deviceHearsOnlyTheFirstCopy()
-{
-    QCOMPARE(value(QStringLiteral("driver-rc")), QStringLiteral("0"));
-    QCOMPARE(value(QStringLiteral("driver-final")),
-             QStringLiteral("update 0 finish 1 progress 62 finished 1"));
-    QString difference = m_results.writtenDifference();
-    QVERIFY2(difference.isEmpty(), qPrintable(difference));
-    difference = m_results.flashDifference();
-    QVERIFY2(difference.isEmpty(), qPrintable(difference));
-    QCOMPARE(value(QStringLiteral("gadget-version")), QStringLiteral("0117"));
-    qInfo("device received %d reports, all written by the first copy",
-          int(m_results.hexLines(QStringLiteral("report")).size()));
-}
 
 QTEST_GUILESS_MAIN(TestKernelTwoCopies)
 #include "TestKernelTwoCopies.moc"

@@ -69,72 +69,70 @@ class TestResponsiveness : public QObject {
     Q_OBJECT
 
 private slots:
-    void staysResponsive_data();
-    void staysResponsive();
+    void staysResponsive_data()
+    {
+        QTest::addColumn<SlowBus::Fault>("fault");
+        QTest::addColumn<bool>("gameMode");
+        QTest::newRow("bootloader never answers") << SlowBus::Fault::Silent << false;
+        QTest::newRow("bootloader answers after the bound") << SlowBus::Fault::Late << false;
+        QTest::newRow("bootloader answers every other request")
+            << SlowBus::Fault::EveryOther << false;
+        QTest::newRow("string requests hang") << SlowBus::Fault::HangingStrings << true;
+        QTest::newRow("enumeration takes two periods") << SlowBus::Fault::SlowEnumeration << false;
+    }
+
+    void staysResponsive()
+    {
+        QFETCH(SlowBus::Fault, fault);
+        QFETCH(bool, gameMode);
+        constexpr int kRunMs = 20000;
+        SlowBus bus;
+        VirtualController& controller = bus.addController();
+        controller.setInstalledVersion(EMBEDDED_FIRMWARE_VERSION);
+        if (!gameMode)
+            controller.setMode(VirtualController::Mode::Bootloader);
+        bus.fault = fault;
+
+        WindowRig rig(bus, WindowRig::Polling::Running);
+        Widget& window = rig.window();
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+        // The longest the event loop went without running a 10 ms timer.
+        QElapsedTimer sinceTick;
+        qint64 longestGapMs = 0;
+        QTimer ticker;
+        ticker.setInterval(10);
+        connect(&ticker, &QTimer::timeout,
+                [&] { longestGapMs = std::max(longestGapMs, sinceTick.restart()); });
+        sinceTick.start();
+        ticker.start();
+        QEventLoop run;
+        QTimer::singleShot(kRunMs, &run, &QEventLoop::quit);
+        run.exec();
+        qInfo("longest event-loop gap over %d s: %lld ms", kRunMs / 1000, longestGapMs);
+        QVERIFY2(longestGapMs < 1500, qPrintable(QStringLiteral("%1 ms").arg(longestGapMs)));
+        // A pass bounds its own waits well under the polling period, whatever the machine's load.
+        QVERIFY2(bus.longestReadBoundMs <= CFindDeviceThread::kPollingPeriodMs / 2,
+                 qPrintable(QString::number(bus.longestReadBoundMs)));
+
+        // Answering again, the controller is found up to date within a pass or two.
+        bus.fault = SlowBus::Fault::None;
+        QTRY_COMPARE_WITH_TIMEOUT(rig.shownState(), WindowState::UpToDate, 5000);
+
+        // Close ends the event loop with 0 at once.
+        QElapsedTimer sinceClose;
+        QTimer::singleShot(0, &window, [&] {
+            sinceClose.start();
+            window.findChild<QPushButton*>(QStringLiteral("ButtonClose"))->click();
+        });
+        const int exitCode = QApplication::exec();
+        const qint64 closeMs = sinceClose.elapsed();
+        qInfo("Close to the end of the event loop: %lld ms", closeMs);
+        QCOMPARE(exitCode, 0);
+        QVERIFY2(closeMs < 1000, qPrintable(QStringLiteral("%1 ms").arg(closeMs)));
+    }
 };
-
-void TestResponsiveness::staysResponsive_data()
-{
-    QTest::addColumn<SlowBus::Fault>("fault");
-    QTest::addColumn<bool>("gameMode");
-    QTest::newRow("bootloader never answers") << SlowBus::Fault::Silent << false;
-    QTest::newRow("bootloader answers after the bound") << SlowBus::Fault::Late << false;
-    QTest::newRow("bootloader answers every other request") << SlowBus::Fault::EveryOther << false;
-    QTest::newRow("string requests hang") << SlowBus::Fault::HangingStrings << true;
-    QTest::newRow("enumeration takes two periods") << SlowBus::Fault::SlowEnumeration << false;
-}
-
-void TestResponsiveness::staysResponsive()
-{
-    QFETCH(SlowBus::Fault, fault);
-    QFETCH(bool, gameMode);
-    constexpr int kRunMs = 20000;
-    SlowBus bus;
-    VirtualController& controller = bus.addController();
-    controller.setInstalledVersion(EMBEDDED_FIRMWARE_VERSION);
-    if (!gameMode)
-        controller.setMode(VirtualController::Mode::Bootloader);
-    bus.fault = fault;
-
-    WindowRig rig(bus, WindowRig::Polling::Running);
-    Widget& window = rig.window();
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-
-    // The longest the event loop went without running a 10 ms timer.
-    QElapsedTimer sinceTick;
-    qint64 longestGapMs = 0;
-    QTimer ticker;
-    ticker.setInterval(10);
-    connect(&ticker, &QTimer::timeout,
-            [&] { longestGapMs = std::max(longestGapMs, sinceTick.restart()); });
-    sinceTick.start();
-    ticker.start();
-    QEventLoop run;
-    QTimer::singleShot(kRunMs, &run, &QEventLoop::quit);
-    run.exec();
-    qInfo("longest event-loop gap over %d s: %lld ms", kRunMs / 1000, longestGapMs);
-    QVERIFY2(longestGapMs < 1500, qPrintable(QStringLiteral("%1 ms").arg(longestGapMs)));
-    // A pass bounds its own waits well under the polling period, whatever the machine's load.
-    QVERIFY2(bus.longestReadBoundMs <= CFindDeviceThread::kPollingPeriodMs / 2,
-             qPrintable(QString::number(bus.longestReadBoundMs)));
-
-    // Answering again, the controller is found up to date within a pass or two.
-    bus.fault = SlowBus::Fault::None;
-    QTRY_COMPARE_WITH_TIMEOUT(rig.shownState(), WindowState::UpToDate, 5000);
-
-    // Close ends the event loop with 0 at once.
-    QElapsedTimer sinceClose;
-    QTimer::singleShot(0, &window, [&] {
-        sinceClose.start();
-        window.findChild<QPushButton*>(QStringLiteral("ButtonClose"))->click();
-    });
-    const int exitCode = QApplication::exec();
-    const qint64 closeMs = sinceClose.elapsed();
-    qInfo("Close to the end of the event loop: %lld ms", closeMs);
-    QCOMPARE(exitCode, 0);
-    QVERIFY2(closeMs < 1000, qPrintable(QStringLiteral("%1 ms").arg(closeMs)));
-}
 
 QTEST_MAIN(TestResponsiveness)
 #include "TestResponsiveness.moc"

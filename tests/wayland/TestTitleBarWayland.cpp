@@ -96,72 +96,69 @@ class TestTitleBarWayland : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void dragMovesTheWindowThroughTheCompositor_data();
-    void dragMovesTheWindowThroughTheCompositor();
+    void initTestCase()
+    {
+        QVERIFY2(QGuiApplication::platformName().startsWith(QLatin1String("wayland")),
+                 qPrintable(QGuiApplication::platformName()));
+        QVERIFY2(g_pointer->isValid(), "the compositor offers no virtual pointer");
+        const QSize layout = outputLayout();
+        QVERIFY(layout.isValid());
+        g_pointer->setLayout(layout);
+    }
+
+    void dragMovesTheWindowThroughTheCompositor_data()
+    {
+        QTest::addColumn<uint>("button"); // Linux input codes
+        QTest::addColumn<QPoint>("delta");
+
+        QTest::newRow("left button") << 0x110u << QPoint(120, 70);
+        QTest::newRow("right button, left and up") << 0x111u << QPoint(-90, -40);
+        QTest::newRow("middle button") << 0x112u << QPoint(35, 5);
+    }
+
+    void dragMovesTheWindowThroughTheCompositor()
+    {
+        QFETCH(uint, button);
+        QFETCH(QPoint, delta);
+
+        BaseWindow window;
+        window.setWindowTitle(g_title);
+        window.resize(575, 575);
+        auto* bar = window.findChild<CustomTitle*>();
+        QVERIFY(bar);
+        PressCounter counter;
+        bar->installEventFilter(&counter);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QPoint qtPosition = window.pos();
+
+        // On the title text, clear of the buttons. A new window may still be on its way to where
+        // the compositor places it: hover until the bar has the pointer, then hold on to that
+        // place.
+        QPoint start;
+        QPoint grab;
+        QTRY_VERIFY(((start = compositorPosition()) != QPoint(-1, -1))
+                    && (g_pointer->moveTo(grab = start + QPoint(200, 20)), bar->underMouse()));
+        g_pointer->press(button);
+        QTRY_COMPARE(counter.presses, 1);
+        // The compositor follows the pointer only once it has the bar's move request.
+        syncWindowWithCompositor();
+        g_pointer->moveTo(grab + delta / 2);
+        g_pointer->moveTo(grab + delta);
+        g_pointer->release(button);
+
+        QTRY_COMPARE(compositorPosition(), start + delta);
+        // The bar moved nothing itself: Qt's idea of the position is where it was.
+        QCOMPARE(window.pos(), qtPosition);
+
+        // The compositor kept the release. The window must not think the button still held: the
+        // title bar's buttons light up under the pointer again.
+        auto* minimise = bar->findChild<QPushButton*>(QStringLiteral("ButtonMin"));
+        QVERIFY(minimise);
+        g_pointer->moveTo(start + delta + minimise->mapTo(&window, minimise->rect().center()));
+        QTRY_VERIFY(minimise->underMouse());
+    }
 };
-
-void TestTitleBarWayland::initTestCase()
-{
-    QVERIFY2(QGuiApplication::platformName().startsWith(QLatin1String("wayland")),
-             qPrintable(QGuiApplication::platformName()));
-    QVERIFY2(g_pointer->isValid(), "the compositor offers no virtual pointer");
-    const QSize layout = outputLayout();
-    QVERIFY(layout.isValid());
-    g_pointer->setLayout(layout);
-}
-
-void TestTitleBarWayland::dragMovesTheWindowThroughTheCompositor_data()
-{
-    QTest::addColumn<uint>("button"); // Linux input codes
-    QTest::addColumn<QPoint>("delta");
-
-    QTest::newRow("left button") << 0x110u << QPoint(120, 70);
-    QTest::newRow("right button, left and up") << 0x111u << QPoint(-90, -40);
-    QTest::newRow("middle button") << 0x112u << QPoint(35, 5);
-}
-
-void TestTitleBarWayland::dragMovesTheWindowThroughTheCompositor()
-{
-    QFETCH(uint, button);
-    QFETCH(QPoint, delta);
-
-    BaseWindow window;
-    window.setWindowTitle(g_title);
-    window.resize(575, 575);
-    auto* bar = window.findChild<CustomTitle*>();
-    QVERIFY(bar);
-    PressCounter counter;
-    bar->installEventFilter(&counter);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    const QPoint qtPosition = window.pos();
-
-    // On the title text, clear of the buttons. A new window may still be on its way to where the
-    // compositor places it: hover until the bar has the pointer, then hold on to that place.
-    QPoint start;
-    QPoint grab;
-    QTRY_VERIFY(((start = compositorPosition()) != QPoint(-1, -1))
-                && (g_pointer->moveTo(grab = start + QPoint(200, 20)), bar->underMouse()));
-    g_pointer->press(button);
-    QTRY_COMPARE(counter.presses, 1);
-    // The compositor follows the pointer only once it has the bar's move request.
-    syncWindowWithCompositor();
-    g_pointer->moveTo(grab + delta / 2);
-    g_pointer->moveTo(grab + delta);
-    g_pointer->release(button);
-
-    QTRY_COMPARE(compositorPosition(), start + delta);
-    // The bar moved nothing itself: Qt's idea of the position is where it was.
-    QCOMPARE(window.pos(), qtPosition);
-
-    // The compositor kept the release. The window must not think the button still held: the
-    // title bar's buttons light up under the pointer again.
-    auto* minimise = bar->findChild<QPushButton*>(QStringLiteral("ButtonMin"));
-    QVERIFY(minimise);
-    g_pointer->moveTo(start + delta + minimise->mapTo(&window, minimise->rect().center()));
-    QTRY_VERIFY(minimise->underMouse());
-}
 
 int main(int argc, char** argv)
 {
