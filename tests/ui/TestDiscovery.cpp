@@ -31,14 +31,6 @@ enum class Other { Opens, CannotOpen, NoAttributes, NormalModeBehind };
 
 enum class InfoFault { WriteFails, NoReply, WrongLength };
 
-Bytes pattern(std::size_t size)
-{
-    Bytes bytes(size);
-    for (std::size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<std::uint8_t>(0x40 + i * 7);
-    return bytes;
-}
-
 Bytes inReportOf(const Widget& window)
 {
     return Bytes(window.inReport(), window.inReport() + kReportSize);
@@ -316,7 +308,7 @@ private slots:
         else if (fault == InfoFault::NoReply)
             rig.bus.neverAnswerRead(1);
         else
-            rig.bus.garbageReply(1, pattern(std::size_t(length)));
+            rig.bus.garbageReply(1, garbagePattern(std::size_t(length)));
         QElapsedTimer timer;
         timer.start();
 

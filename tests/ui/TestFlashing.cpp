@@ -48,14 +48,6 @@ void prepare(BusRig<>& rig, std::uint16_t version)
     rig.bus.clearTrace();
 }
 
-Report pattern(std::size_t size)
-{
-    Report bytes(size);
-    for (std::size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<std::uint8_t>(0x40 + i * 7);
-    return bytes;
-}
-
 // The 65 bytes of the last read that delivered a whole report.
 Report lastWholeReply(const VirtualHidAccess& bus)
 {
@@ -191,7 +183,7 @@ private slots:
         QFETCH(int, length);
         BusRig rig;
         prepare(rig, 0x0116);
-        rig.bus.garbageReply(read, pattern(std::size_t(length)));
+        rig.bus.garbageReply(read, garbagePattern(std::size_t(length)));
 
         rig.clickUpdateAndFlash();
 
